@@ -1,0 +1,1 @@
+// placeholder: written in its own change

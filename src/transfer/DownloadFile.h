@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "platform/HttpClient.h"
+#include "platform/Sound.h"
+#include "transfer/ProgressView.h"
+
+namespace korvani::transfer {
+
+// The desktop services a fetch uses.
+struct TransferServices {
+  platform::HttpClient& http;
+  platform::Sound& sound;
+  platform::FileSystem& files;
+  const platform::Clock& clock;
+};
+
+// Fetches pstrURL into the program's folder (plus pstrFolder, joined to the
+// file name without a separator) while it shows progress in pfrmProgress.
+// Leaves the number of bytes saved in pdblFileSize, or 0 when nothing was saved;
+// the caller presets it to 0.
+void DownloadFile(const TransferServices& services, const std::string& pstrURL,
+                  double& pdblFileSize, const std::string& pstrFolder,
+                  ProgressView& pfrmProgress);
+
+}  // namespace korvani::transfer

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+namespace korvani::transfer {
+
+// A label the fetch writes to.
+class Caption {
+ public:
+  virtual ~Caption() = default;
+  virtual void SetCaption(const std::string& text) = 0;
+  // Repaints at once: no window events are processed while the fetch runs.
+  virtual void Refresh() = 0;
+};
+
+// The bar the fetch moves; its range is the caller's business.
+class ProgressBar {
+ public:
+  virtual ~ProgressBar() = default;
+  virtual void SetValue(float kilobytes) = 0;
+  virtual void Refresh() = 0;
+};
+
+// Where the fetch shows what it is doing: the download window in the program,
+// a recording fake in tests.
+class ProgressView {
+ public:
+  virtual ~ProgressView() = default;
+  virtual Caption& lblFile() = 0;
+  virtual Caption& lblProgress() = 0;
+  virtual ProgressBar& pgbDownload() = 0;
+  // A modal message with an OK button only, no icon; returns once it is closed.
+  virtual void ShowMessage(const std::string& text) = 0;
+};
+
+}  // namespace korvani::transfer
