@@ -1,1 +1,5 @@
-int main() { return 0; }
+#include "startup/mod_Main.h"
+
+int main(int argc, char** argv) {
+  return korvani::startup::Main(argc, argv);
+}

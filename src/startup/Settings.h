@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace korvani::startup {
+
+// The two settings of a run, fixed once by StartUp from the command line and
+// read by the window when it chooses the package.
+extern std::string gstrLanguage;  // language code, "en" unless the command line says otherwise
+extern std::string gstrOSFamily;  // OS family code, "xp" unless the command line says otherwise
+
+}  // namespace korvani::startup

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+#include "window/WindowServices.h"
+
+namespace korvani::startup {
+
+// The process's start: sets up the desktop services and runs StartUp. Always
+// returns 0: the program reports nothing to whoever started it.
+int Main(int argc, char** argv);
+
+// Fixes the two settings from the argument text and loads the download window,
+// whose load runs the whole visible run. If that run breaks off with the window
+// still up, the user closes it; StartUp returns once no window is left.
+void StartUp(const std::string& argumentText, const window::WindowServices& services);
+
+}  // namespace korvani::startup

@@ -1,0 +1,26 @@
+#include "window/KilobyteBar.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace korvani::window {
+
+int KilobytesToSteps(float kilobytes) {
+  const double steps = std::round(static_cast<double>(kilobytes) * kStepsPerKilobyte);
+  if (!(steps > 0.0)) {
+    return 0;
+  }
+  return steps >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(steps);
+}
+
+void KilobyteBar::SetMax(float kilobytes) {
+  bar_.setMaximum(KilobytesToSteps(kilobytes));
+}
+
+void KilobyteBar::SetValue(float kilobytes) {
+  // QProgressBar ignores a value outside its range; hold it at the top instead.
+  bar_.setValue(std::min(KilobytesToSteps(kilobytes), bar_.maximum()));
+}
+
+}  // namespace korvani::window

@@ -1,0 +1,68 @@
+#include "window/WindowLook.h"
+
+#include <QApplication>
+#include <QPixmap>
+
+#include "ui_frmDownload.h"
+
+namespace korvani::window {
+namespace {
+
+// The classic dialog face is not on Linux desktops; Liberation Sans has the same
+// metrics, so every caption fits the label it was laid out for.
+constexpr const char* kFace = "Liberation Sans";
+constexpr int kPixelSize = 11;
+
+void Paint(QWidget& widget, QColor background, QColor foreground) {
+  QPalette palette = widget.palette();
+  palette.setColor(QPalette::Window, background);
+  palette.setColor(QPalette::WindowText, foreground);
+  widget.setPalette(palette);
+  // Opaque: every control paints its own background behind its text.
+  widget.setAutoFillBackground(true);
+}
+
+}  // namespace
+
+void ApplyLook(QWidget& window, Ui::frmDownload& ui) {
+  QFont regular(kFace);
+  regular.setPixelSize(kPixelSize);
+  regular.setWeight(QFont::Normal);
+  window.setFont(regular);
+  QFont bold = regular;
+  bold.setWeight(QFont::Bold);
+  ui.lbl_const_heading->setFont(bold);
+
+  // The desktop's colour scheme supplies the four system colours.
+  const QPalette desktop = QApplication::palette();
+  const QColor buttonFace = desktop.color(QPalette::Button);
+  const QColor buttonText = desktop.color(QPalette::ButtonText);
+  const QColor windowBackground = desktop.color(QPalette::Base);
+  const QColor windowText = desktop.color(QPalette::Text);
+  const QColor white(255, 255, 255);
+
+  Paint(window, buttonFace, buttonText);
+  for (QWidget* banner :
+       {static_cast<QWidget*>(ui.Frame1), static_cast<QWidget*>(ui.lbl_const_heading),
+        static_cast<QWidget*>(ui.lbl_const_subheading)}) {
+    Paint(*banner, white, buttonText);
+  }
+  for (QLabel* label : {ui.lblProgress, ui.lbl_const_prog, ui.lblFile, ui.lbl_const_file}) {
+    Paint(*label, buttonFace, buttonText);
+  }
+  Paint(*ui.KorvaniImage, windowBackground, windowText);
+  // A line is a one-pixel strip in the window text colour.
+  Paint(*ui.lnTop, windowText, windowText);
+  Paint(*ui.lnBottom, windowText, windowText);
+
+  ui.KorvaniImage->setPixmap(QPixmap(QStringLiteral(":/window/KorvaniLogo.bmp")));
+  ui.KorvaniImage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  for (QLabel* label : {ui.lbl_const_heading, ui.lbl_const_subheading, ui.lbl_const_prog,
+                        ui.lblFile, ui.lbl_const_file}) {
+    label->adjustSize();
+  }
+  ui.lblProgress->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+}  // namespace korvani::window
