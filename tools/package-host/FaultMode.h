@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace korvani::packagehost {
+
+// How the host answers every request for a known package: normally, or with one of the
+// failures a downloader has to survive.
+enum class FaultKind {
+  kNone,          // 200 and the whole file
+  kStatus,        // `status`, with a small HTML error page
+  kShort,         // full Content-Length, about half the body, then the connection closes
+  kChunkedShort,  // chunked, about half the body, then a close without the last chunk
+  kStall,         // the first 64 KiB, `seconds` of silence, then the rest
+  kEmpty,         // 200 with Content-Length: 0
+  kRedirect,      // 302 to /moved/<name>, which serves the file
+  kRedirectFile,  // 302 to file:///etc/hostname
+  kRedirectLoop,  // 302 to the same target, forever
+  kDelayHeaders,  // `seconds` before a normal answer
+  kTrickle,       // the whole file, paced to `bytesPerSecond`
+};
+
+struct FaultMode {
+  FaultKind kind = FaultKind::kNone;
+  int status = 0;
+  double seconds = 0;
+  std::uint64_t bytesPerSecond = 0;
+};
+
+// Reads "none", "status:CODE" (200-599), "short", "chunked-short", "stall:SECONDS",
+// "empty", "redirect", "redirect-file", "redirect-loop", "delay-headers:SECONDS" or
+// "trickle:BYTES_PER_SECOND". SECONDS may have a fraction. Nothing for anything else.
+std::optional<FaultMode> ParseFaultMode(std::string_view text);
+
+}  // namespace korvani::packagehost

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "FaultMode.h"
+
+namespace korvani::packagehost {
+
+struct HostOptions {
+  int port = 0;  // 0: the system picks a free one
+  std::string folder;
+  bool generateCatalogue = false;
+  std::vector<std::pair<std::string, std::size_t>> generatedFiles;  // name, bytes
+  FaultMode fault;
+  std::string logFile;
+};
+
+// Fills `options` from the command line. On a mistake, returns false and says why in
+// `error`.
+bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error);
+
+// What the command line accepts, for --help and mistakes.
+extern const char* const kHostUsage;
+
+}  // namespace korvani::packagehost

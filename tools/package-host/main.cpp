@@ -1,0 +1,172 @@
+// korvani-package-host: serves packages on 127.0.0.1 for the tests and the demo, and
+// misbehaves on request (see FaultMode.h). Prints the port it listens on, alone on one
+// line, then serves until SIGTERM or SIGINT.
+
+#include <httplib.h>
+#include <pthread.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "FaultResponders.h"
+#include "HostOptions.h"
+#include "PackageStore.h"
+#include "PlaceholderCatalogue.h"
+#include "RequestLog.h"
+#include "StopSignal.h"
+
+namespace {
+
+using korvani::packagehost::FaultKind;
+using korvani::packagehost::FaultResponder;
+using korvani::packagehost::HostOptions;
+using korvani::packagehost::PackageStore;
+using korvani::packagehost::RequestLog;
+using korvani::packagehost::StopSignal;
+
+const char* const kListenAddress = "127.0.0.1";
+// Held-back answers each keep a worker; enough for every test that holds several at once.
+constexpr std::size_t kWorkerThreads = 32;
+
+// httplib's stop() does nothing until the accept loop has begun, so a signal that arrives
+// just after the port line would be lost. Closing the listening socket directly works in
+// both orders: the loop either ends or never starts.
+class PackageServer : public httplib::Server {
+ public:
+  void StopListening() {
+    const socket_t listening = svr_sock_.exchange(INVALID_SOCKET);
+    if (listening != INVALID_SOCKET) {
+      ::shutdown(listening, SHUT_RDWR);
+      ::close(listening);
+    }
+  }
+};
+
+PackageStore BuildStore(const HostOptions& options) {
+  PackageStore store;
+  if (options.generateCatalogue) {
+    for (const auto& package : korvani::packagehost::PlaceholderCatalogue()) {
+      store.AddGenerated(std::string(package.name), package.bytes());
+    }
+  }
+  for (const auto& [name, size] : options.generatedFiles) {
+    store.AddGenerated(name, size);
+  }
+  if (!options.folder.empty()) {
+    store.SetFolder(options.folder);
+  }
+  return store;
+}
+
+void AddRoutes(PackageServer& server, const PackageStore& store, const FaultResponder& responder,
+               const HostOptions& options, const StopSignal& stop, RequestLog* log) {
+  // Only one request per connection: an idle keep-alive connection would hold up a stop.
+  server.set_keep_alive_max_count(1);
+  server.new_task_queue = [] {
+    return new httplib::ThreadPool(
+        kWorkerThreads);  // NOLINT(cppcoreguidelines-owning-memory): httplib takes ownership
+  };
+  if (log != nullptr) {
+    // Logged on arrival, before any answer is held back.
+    server.set_pre_routing_handler([log](const httplib::Request& request, httplib::Response&) {
+      log->Append(request.method, request.target, request.get_header_value("User-Agent"));
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
+  }
+  server.Get(R"(/downloads/([^/]+))",
+             [&store, &responder](const httplib::Request& request, httplib::Response& response) {
+               const std::string name = request.matches[1];
+               auto bytes = store.Find(name);
+               if (!bytes) {
+                 response.status = 404;
+                 return;
+               }
+               responder.Answer(request, name, std::move(bytes), response);
+             });
+  if (options.fault.kind == FaultKind::kRedirect) {
+    server.Get(R"(/moved/([^/]+))",
+               [&store, &stop](const httplib::Request& request, httplib::Response& response) {
+                 auto bytes = store.Find(request.matches[1]);
+                 if (!bytes) {
+                   response.status = 404;
+                   return;
+                 }
+                 korvani::packagehost::ServeWhole(std::move(bytes), stop, response);
+               });
+  }
+}
+
+// Serves until SIGTERM or SIGINT (both blocked in every thread, taken by sigwait here).
+// True when a signal ended it, false when listening failed.
+bool ServeUntilSignalled(PackageServer& server, const sigset_t& stopSignals, StopSignal& stop) {
+  std::thread signalWaiter([&server, &stopSignals, &stop] {
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    stop.Raise();
+    server.StopListening();
+  });
+  server.listen_after_bind();
+  const bool signalled = stop.Raised();
+  if (!signalled) {
+    pthread_kill(signalWaiter.native_handle(), SIGTERM);
+  }
+  signalWaiter.join();
+  return signalled;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Never outlive the test or script that started the host.
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  // Before any thread starts, so that every thread inherits the mask.
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  HostOptions options;
+  std::string error;
+  if (!korvani::packagehost::ParseHostOptions(argc, argv, options, error)) {
+    std::cerr << "korvani-package-host: " << error << '\n' << korvani::packagehost::kHostUsage;
+    return 2;
+  }
+  std::optional<RequestLog> log;
+  if (!options.logFile.empty()) {
+    log.emplace(options.logFile);
+    if (!log->Opened()) {
+      std::cerr << "korvani-package-host: cannot open " << options.logFile << " for appending\n";
+      return 1;
+    }
+  }
+
+  const PackageStore store = BuildStore(options);
+  StopSignal stop;
+  const FaultResponder responder(options.fault, stop);
+  PackageServer server;
+  AddRoutes(server, store, responder, options, stop, log ? &*log : nullptr);
+
+  const int port = options.port == 0 ? server.bind_to_any_port(kListenAddress)
+                   : server.bind_to_port(kListenAddress, options.port) ? options.port
+                                                                       : -1;
+  if (port <= 0) {
+    std::cerr << "korvani-package-host: cannot listen on " << kListenAddress << ':' << options.port
+              << '\n';
+    return 1;
+  }
+  std::cout << port << std::endl;
+
+  if (!ServeUntilSignalled(server, stopSignals, stop)) {
+    std::cerr << "korvani-package-host: listening failed\n";
+    return 1;
+  }
+  return 0;
+}
