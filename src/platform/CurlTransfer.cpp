@@ -1,0 +1,281 @@
+#include "platform/CurlTransfer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+namespace korvani::platform {
+namespace {
+
+// The largest piece libcurl receives from the socket at once. Larger than the default
+// 16 KiB so that a fast local transfer needs fewer system calls.
+constexpr long kReceiveBufferBytes = 128L * 1024;
+
+// libcurl hands header lines over whole, so a line is a Location header exactly when
+// it starts with the name and a colon.
+bool IsLocationHeader(std::string_view line) {
+  constexpr std::string_view kName = "location:";
+  if (line.size() < kName.size()) {
+    return false;
+  }
+  return std::equal(kName.begin(), kName.end(), line.begin(), [](char expected, char actual) {
+    return expected == (actual >= 'A' && actual <= 'Z' ? actual - 'A' + 'a' : actual);
+  });
+}
+
+bool IsEndOfHead(std::string_view line) {
+  return line == "\r\n" || line == "\n";
+}
+
+int WholeMillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  const auto left = deadline - std::chrono::steady_clock::now();
+  // Rounded up, so that a wait never ends just before the deadline and spins.
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<int>(std::clamp<long long>(ms, 0, std::numeric_limits<int>::max()));
+}
+
+}  // namespace
+
+CurlTransfer::CurlTransfer(const CurlTimeouts& timeouts) : timeouts_(timeouts) {
+  spill_.reserve(kReceiveBufferBytes);
+}
+
+std::unique_ptr<CurlTransfer> CurlTransfer::Open(const std::string& url, const std::string& agent,
+                                                 const CurlTimeouts& timeouts) {
+  // Not make_unique: the constructor is private. The callbacks hold this address,
+  // so the object is made in place and never moves.
+  std::unique_ptr<CurlTransfer> transfer(new CurlTransfer(timeouts));
+  if (!transfer->Start(url, agent) || !transfer->AwaitSuccessfulHead()) {
+    return nullptr;
+  }
+  return transfer;
+}
+
+bool CurlTransfer::Start(const std::string& url, const std::string& agent) {
+  url_.reset(curl_url());
+  multi_.reset(curl_multi_init());
+  easy_.reset(curl_easy_init());
+  if (!url_ || !multi_ || !easy_) {
+    return false;
+  }
+  // Parsed without guessing a scheme: a URL that does not name one is malformed here,
+  // where libcurl would otherwise quietly assume http://.
+  if (curl_url_set(url_.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+    return false;
+  }
+  if (!SetOptions(agent)) {
+    return false;
+  }
+  if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) {
+    return false;
+  }
+  membership_ = MultiMembership(multi_.get(), easy_.get());
+  return true;
+}
+
+bool CurlTransfer::SetOptions(const std::string& agent) {
+  CURL* easy = easy_.get();
+  bool ok = true;
+  const auto set = [&ok](CURLcode result) { ok = ok && result == CURLE_OK; };
+
+  // The URL as parsed above, so that libcurl cannot read it differently.
+  set(curl_easy_setopt(easy, CURLOPT_CURLU, url_.get()));
+  // The server sees exactly the agent text the caller chose.
+  set(curl_easy_setopt(easy, CURLOPT_USERAGENT, agent.c_str()));
+  // A direct connection: an empty proxy overrides http_proxy, HTTPS_PROXY, ALL_PROXY
+  // and the rest, and "*" exempts every host should a proxy still come from somewhere.
+  set(curl_easy_setopt(easy, CURLOPT_PROXY, ""));
+  set(curl_easy_setopt(easy, CURLOPT_NOPROXY, "*"));
+  // Only web addresses may be fetched, and a redirect may not lead anywhere else
+  // (file://, ftp://, ...).
+  set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
+  set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+  // Packages may move; a loop ends after ten hops instead of running forever.
+  set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L));
+  // A host that cannot be reached gives up instead of blocking the program. There is
+  // deliberately no CURLOPT_TIMEOUT: a large download on a slow line may take long.
+  set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                       static_cast<long>(timeouts_.connect.count())));
+  // Time-outs must not be raised through SIGALRM in a program that is not ours alone.
+  set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
+  // Fewer, larger socket reads on fast links.
+  set(curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes));
+  // The body is delivered into the caller's buffer as it arrives.
+  set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody));
+  set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, this));
+  // Header lines tell which response head is the final one.
+  set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlTransfer::OnHeader));
+  set(curl_easy_setopt(easy, CURLOPT_HEADERDATA, this));
+  // Marks when a request is on its way, which starts the idle clock.
+  set(curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlTransfer::OnRequestReady));
+  set(curl_easy_setopt(easy, CURLOPT_PREREQDATA, this));
+  // Left at libcurl's defaults on purpose: certificates and host names of HTTPS
+  // servers are verified (CURLOPT_SSL_VERIFYPEER, CURLOPT_SSL_VERIFYHOST), and no
+  // Accept-Encoding is sent, so the body arrives exactly as the server stores it.
+  return ok;
+}
+
+bool CurlTransfer::AwaitSuccessfulHead() {
+  Drive([this] { return finalHeadSeen_; });
+  if (!finalHeadSeen_ || finalStatus_ < 200 || finalStatus_ > 299) {
+    return false;
+  }
+  curl_off_t length = -1;
+  if (curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+      length >= 0) {
+    announcedLength_ = static_cast<std::uint64_t>(length);
+  }
+  return true;
+}
+
+ReadResult CurlTransfer::Read(std::span<std::byte> buffer) {
+  if (buffer.empty()) {
+    return {ReadResult::Status::Failed, 0};
+  }
+  const std::size_t spilled = TakeSpilled(buffer);
+  if (spilled < buffer.size() && outcome_ == Outcome::Running) {
+    target_ = buffer.subspan(spilled);
+    delivered_ = 0;
+    if (spilled > 0) {
+      // Top the read up with whatever has already arrived, without waiting for more.
+      PerformNow();
+    } else {
+      Drive([this] { return delivered_ > 0; });
+    }
+    target_ = {};
+  }
+  const std::size_t count = spilled + delivered_;
+  delivered_ = 0;
+  if (count > 0) {
+    return {ReadResult::Status::Data, count};
+  }
+  if (outcome_ == Outcome::Succeeded) {
+    return {ReadResult::Status::End, 0};
+  }
+  return {ReadResult::Status::Failed, 0};
+}
+
+template <typename Ready>
+void CurlTransfer::Drive(Ready ready) {
+  const SteadyTime waitStarted = std::chrono::steady_clock::now();
+  for (;;) {
+    PerformNow();
+    if (ready() || outcome_ != Outcome::Running) {
+      return;
+    }
+    // Time spent by the caller between reads does not count as the server's silence.
+    const SteadyTime idleDeadline = std::max(lastByteAt_, waitStarted) + timeouts_.idle;
+    int waitMs = static_cast<int>(timeouts_.connect.count());
+    if (requestSent_) {
+      if (std::chrono::steady_clock::now() >= idleDeadline) {
+        outcome_ = Outcome::Failed;
+        return;
+      }
+      waitMs = WholeMillisecondsUntil(idleDeadline);
+    }
+    // libcurl shortens the wait by itself when one of its own timers (the connect
+    // time-out among them) runs out sooner.
+    if (curl_multi_poll(multi_.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK) {
+      outcome_ = Outcome::Failed;
+      return;
+    }
+  }
+}
+
+void CurlTransfer::PerformNow() {
+  int running = 0;
+  if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
+    outcome_ = Outcome::Failed;
+    return;
+  }
+  NoteFinishedTransfer();
+}
+
+void CurlTransfer::NoteFinishedTransfer() {
+  int queued = 0;
+  while (const CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
+    if (message->msg == CURLMSG_DONE) {
+      // CURLE_OK only when the body ended as announced: a short body, a chunked body
+      // without its last chunk and a reset connection all come back as errors.
+      outcome_ = message->data.result == CURLE_OK ? Outcome::Succeeded : Outcome::Failed;
+    }
+  }
+}
+
+std::size_t CurlTransfer::TakeSpilled(std::span<std::byte> buffer) {
+  const std::size_t count = std::min(buffer.size(), spill_.size() - spillRead_);
+  if (count > 0) {
+    std::memcpy(buffer.data(), spill_.data() + spillRead_, count);
+    spillRead_ += count;
+  }
+  if (spillRead_ == spill_.size()) {
+    // Keeps the capacity: the next spill needs no allocation.
+    spill_.clear();
+    spillRead_ = 0;
+  }
+  return count;
+}
+
+void CurlTransfer::ReceiveBody(const char* data, std::size_t size) {
+  lastByteAt_ = std::chrono::steady_clock::now();
+  const std::size_t direct = std::min(size, target_.size() - delivered_);
+  if (direct > 0) {
+    std::memcpy(target_.data() + delivered_, data, direct);
+    delivered_ += direct;
+  }
+  const auto* rest = reinterpret_cast<const std::byte*>(data + direct);
+  spill_.insert(spill_.end(), rest, rest + (size - direct));
+}
+
+void CurlTransfer::ReceiveHeaderLine(std::string_view line) {
+  lastByteAt_ = std::chrono::steady_clock::now();
+  if (finalHeadSeen_) {
+    return;  // trailers after a chunked body
+  }
+  if (IsLocationHeader(line)) {
+    headIsRedirect_ = true;
+  }
+  if (!IsEndOfHead(line)) {
+    return;
+  }
+  long status = 0;
+  curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+  // 1xx heads come before the real one; a 3xx with a Location is followed by libcurl
+  // (or ends in an error when it may not be followed).
+  const bool interim = status >= 100 && status <= 199;
+  const bool redirect = status >= 300 && status <= 399 && headIsRedirect_;
+  headIsRedirect_ = false;
+  if (!interim && !redirect) {
+    finalHeadSeen_ = true;
+    finalStatus_ = status;
+  }
+}
+
+std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+  const std::size_t bytes = size * count;
+  try {
+    static_cast<CurlTransfer*>(self)->ReceiveBody(data, bytes);
+  } catch (...) {
+    // No exception may cross libcurl's C frames; a short count fails the transfer.
+    return 0;
+  }
+  return bytes;
+}
+
+std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+  const std::size_t bytes = size * count;
+  static_cast<CurlTransfer*>(self)->ReceiveHeaderLine(std::string_view(data, bytes));
+  return bytes;
+}
+
+int CurlTransfer::OnRequestReady(void* self, char* /*ip*/, char* /*localIp*/, int /*port*/,
+                                 int /*localPort*/) {
+  auto* transfer = static_cast<CurlTransfer*>(self);
+  transfer->requestSent_ = true;
+  transfer->lastByteAt_ = std::chrono::steady_clock::now();
+  return CURL_PREREQFUNC_OK;
+}
+
+}  // namespace korvani::platform
