@@ -1,0 +1,134 @@
+#include "catalogue/PackageHost.h"
+
+#include <QtTest>
+#include <string>
+
+using korvani::catalogue::PackageHost;
+using korvani::catalogue::ResolvePackageHost;
+
+namespace {
+
+const std::string kCompiledIn = "packages.compiled.test";
+
+// Sets or clears $KORVANI_PACKAGE_HOST for one scope and puts the old state back.
+class ScopedHostVariable {
+ public:
+  explicit ScopedHostVariable(const char* value)
+      : wasSet_(qEnvironmentVariableIsSet(kName)), saved_(qgetenv(kName)) {
+    if (value == nullptr) {
+      qunsetenv(kName);
+    } else {
+      qputenv(kName, value);
+    }
+  }
+  ~ScopedHostVariable() {
+    if (wasSet_) {
+      qputenv(kName, saved_);
+    } else {
+      qunsetenv(kName);
+    }
+  }
+  ScopedHostVariable(const ScopedHostVariable&) = delete;
+  ScopedHostVariable& operator=(const ScopedHostVariable&) = delete;
+
+ private:
+  static constexpr const char* kName = "KORVANI_PACKAGE_HOST";
+  bool wasSet_;
+  QByteArray saved_;
+};
+
+}  // namespace
+
+class PackageHostTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void acceptsPlainHost_data();
+  void acceptsPlainHost();
+  void rejectsAnythingElse_data();
+  void rejectsAnythingElse();
+  void unsetOverrideGivesCompiledIn();
+  void environmentOverridesCompiledIn_data();
+  void environmentOverridesCompiledIn();
+};
+
+void PackageHostTest::acceptsPlainHost_data() {
+  QTest::addColumn<QByteArray>("override");
+
+  QTest::newRow("name") << QByteArray("mirror.example");
+  QTest::newRow("single label") << QByteArray("localhost");
+  QTest::newRow("address with port") << QByteArray("127.0.0.1:8080");
+  QTest::newRow("lowest port") << QByteArray("localhost:1");
+  QTest::newRow("highest port") << QByteArray("localhost:65535");
+  QTest::newRow("port with leading zero") << QByteArray("localhost:08080");
+}
+
+void PackageHostTest::acceptsPlainHost() {
+  QFETCH(QByteArray, override);
+
+  QCOMPARE(QString::fromStdString(ResolvePackageHost(override.constData(), kCompiledIn)),
+           QString::fromLatin1(override));
+}
+
+void PackageHostTest::rejectsAnythingElse_data() {
+  QTest::addColumn<QByteArray>("override");
+
+  QTest::newRow("empty") << QByteArray("");
+  QTest::newRow("path") << QByteArray("evil.example/x");
+  QTest::newRow("trailing slash") << QByteArray("mirror.example/");
+  QTest::newRow("scheme") << QByteArray("http://mirror.example");
+  QTest::newRow("user") << QByteArray("user@mirror.example");
+  QTest::newRow("query") << QByteArray("mirror.example?x=1");
+  QTest::newRow("fragment") << QByteArray("mirror.example#x");
+  QTest::newRow("inner blank") << QByteArray("mirror example");
+  QTest::newRow("leading blank") << QByteArray(" mirror.example");
+  QTest::newRow("blank only") << QByteArray(" ");
+  QTest::newRow("tab") << QByteArray("mirror.example\t");
+  QTest::newRow("line feed") << QByteArray("mirror.example\nHost: evil");
+  QTest::newRow("carriage return") << QByteArray("mirror.example\r");
+  QTest::newRow("delete") << QByteArray("mirror.example\x7f");
+  QTest::newRow("no host before port") << QByteArray(":8080");
+  QTest::newRow("colon without port") << QByteArray("localhost:");
+  QTest::newRow("port zero") << QByteArray("localhost:0");
+  QTest::newRow("port beyond range") << QByteArray("localhost:65536");
+  QTest::newRow("port of six digits") << QByteArray("localhost:008080");
+  QTest::newRow("port with letters") << QByteArray("localhost:80a");
+  QTest::newRow("signed port") << QByteArray("localhost:+80");
+  QTest::newRow("two ports") << QByteArray("localhost:80:81");
+}
+
+void PackageHostTest::rejectsAnythingElse() {
+  QFETCH(QByteArray, override);
+
+  QCOMPARE(QString::fromStdString(ResolvePackageHost(override.constData(), kCompiledIn)),
+           QString::fromStdString(kCompiledIn));
+}
+
+void PackageHostTest::unsetOverrideGivesCompiledIn() {
+  QCOMPARE(QString::fromStdString(ResolvePackageHost(nullptr, kCompiledIn)),
+           QString::fromStdString(kCompiledIn));
+
+  const ScopedHostVariable unset(nullptr);
+  QCOMPARE(QString::fromStdString(PackageHost()), QString(KORVANI_COMPILED_IN_HOST));
+}
+
+void PackageHostTest::environmentOverridesCompiledIn_data() {
+  QTest::addColumn<QByteArray>("value");
+  QTest::addColumn<QString>("expected");
+
+  QTest::newRow("host with port") << QByteArray("127.0.0.1:8080") << "127.0.0.1:8080";
+  QTest::newRow("empty") << QByteArray("") << KORVANI_COMPILED_IN_HOST;
+  QTest::newRow("rejected") << QByteArray("evil.example/x") << KORVANI_COMPILED_IN_HOST;
+}
+
+void PackageHostTest::environmentOverridesCompiledIn() {
+  QFETCH(QByteArray, value);
+  QFETCH(QString, expected);
+
+  const ScopedHostVariable variable(value.constData());
+
+  QCOMPARE(QString::fromStdString(PackageHost()), expected);
+}
+
+QTEST_APPLESS_MAIN(PackageHostTest)
+#include "PackageHost_test.moc"
