@@ -1,9 +1,16 @@
 #include "window/WindowLook.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QPixmap>
 
 #include "ui_frmDownload.h"
+
+// The logo is compiled into this static library, whose resources are not
+// registered unless something refers to them.
+static void RegisterLogoResource() {
+  Q_INIT_RESOURCE(logo);
+}
 
 namespace korvani::window {
 namespace {
@@ -12,6 +19,22 @@ namespace {
 // metrics, so every caption fits the label it was laid out for.
 constexpr const char* kFace = "Liberation Sans";
 constexpr int kPixelSize = 11;
+
+// Qt widens the bitmap's 5-bit channels by a plain shift, so its white comes
+// out as 248 and would show a grey seam against the white banner. Stretch each
+// channel over the full 0 to 255 instead.
+QPixmap LoadLogo() {
+  QImage logo(QStringLiteral(":/window/KorvaniLogo.bmp"));
+  logo = logo.convertToFormat(QImage::Format_RGB32);
+  const auto widen = [](int channel) { return (channel >> 3) * 255 / 31; };
+  for (int y = 0; y < logo.height(); ++y) {
+    auto* row = reinterpret_cast<QRgb*>(logo.scanLine(y));
+    for (int x = 0; x < logo.width(); ++x) {
+      row[x] = qRgb(widen(qRed(row[x])), widen(qGreen(row[x])), widen(qBlue(row[x])));
+    }
+  }
+  return QPixmap::fromImage(logo);
+}
 
 void Paint(QWidget& widget, QColor background, QColor foreground) {
   QPalette palette = widget.palette();
@@ -55,7 +78,8 @@ void ApplyLook(QWidget& window, Ui::frmDownload& ui) {
   Paint(*ui.lnTop, windowText, windowText);
   Paint(*ui.lnBottom, windowText, windowText);
 
-  ui.KorvaniImage->setPixmap(QPixmap(QStringLiteral(":/window/KorvaniLogo.bmp")));
+  RegisterLogoResource();
+  ui.KorvaniImage->setPixmap(LoadLogo());
   ui.KorvaniImage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   for (QLabel* label : {ui.lbl_const_heading, ui.lbl_const_subheading, ui.lbl_const_prog,

@@ -1,0 +1,234 @@
+#include <QFontInfo>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QtTest>
+
+#include "support/fakes/FakeClock.h"
+#include "support/fakes/FakeFileSystem.h"
+#include "support/fakes/FakeHttpClient.h"
+#include "support/fakes/FakeSound.h"
+#include "window/FakeWindowStacking.h"
+#include "window/KilobyteBar.h"
+#include "window/frmDownload.h"
+
+using namespace korvani;
+
+namespace {
+
+// A window that is laid out but never loaded.
+struct LaidOutWindow {
+  fakes::EventLog log;
+  fakes::FakeHttpClient http{log, {}};
+  fakes::FakeSound sound{log};
+  fakes::FakeFileSystem files{log};
+  fakes::FakeClock clock;
+  fakes::FakeWindowStacking stacking{log};
+  window::frmDownload form{window::WindowServices{{http, sound, files, clock}, stacking}};
+
+  QWidget* Control(const QString& name) { return form.findChild<QWidget*>(name); }
+  QLabel* Label(const QString& name) { return form.findChild<QLabel*>(name); }
+};
+
+}  // namespace
+
+class LayoutTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void controlsLieWhereTheLayoutPutsThem_data() {
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("fitsText");
+    QTest::newRow("Frame1") << "frmDownload" << QRect(0, 0, 498, 55) << "" << false;
+    QTest::newRow("KorvaniImage") << "Frame1" << QRect(432, 0, 55, 55) << "" << false;
+    QTest::newRow("lbl_const_heading")
+        << "Frame1" << QRect(24, 8, 81, 13) << "File Download" << true;
+    QTest::newRow("lbl_const_subheading")
+        << "Frame1" << QRect(40, 24, 124, 13) << "Downloading required files" << true;
+    QTest::newRow("cmdCancel") << "frmDownload" << QRect(408, 320, 73, 25) << "Cancel" << false;
+    QTest::newRow("pgbDownload") << "frmDownload" << QRect(40, 152, 417, 17) << "" << false;
+    QTest::newRow("lnTop") << "frmDownload" << QRect(0, 56, 496, 1) << "" << false;
+    QTest::newRow("lnBottom") << "frmDownload" << QRect(0, 312, 496, 1) << "" << false;
+    QTest::newRow("lblProgress") << "frmDownload" << QRect(304, 128, 151, 13) << "#" << false;
+    QTest::newRow("lbl_const_prog")
+        << "frmDownload" << QRect(40, 128, 80, 13) << "Overall Progress:" << true;
+    QTest::newRow("lblFile") << "frmDownload" << QRect(184, 88, 7, 13) << "#" << true;
+    QTest::newRow("lbl_const_file") << "frmDownload" << QRect(40, 88, 19, 13) << "File:" << true;
+  }
+  void controlsLieWhereTheLayoutPutsThem() {
+    QFETCH(QString, parent);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+    QFETCH(bool, fitsText);
+    LaidOutWindow window;
+    const QWidget* control = window.Control(QTest::currentDataTag());
+    QVERIFY(control != nullptr);
+    QCOMPARE(control->parentWidget()->objectName(), parent);
+    QCOMPARE(control->pos(), geometry.topLeft());
+    if (fitsText) {
+      // Sized by the font: Liberation Sans runs a pixel or two off the classic face.
+      QVERIFY2(qAbs(control->width() - geometry.width()) <= 6,
+               qPrintable(QString("width %1").arg(control->width())));
+      QCOMPARE(control->height(), geometry.height());
+    } else {
+      QCOMPARE(control->size(), geometry.size());
+    }
+    if (const auto* label = qobject_cast<const QLabel*>(control); label && !text.isEmpty()) {
+      QCOMPARE(label->text(), text);
+    }
+    if (const auto* button = qobject_cast<const QPushButton*>(control)) {
+      QCOMPARE(button->text(), text);
+    }
+  }
+
+  void controlsAreCreatedInTheirOrder() {
+    LaidOutWindow window;
+    QStringList order;
+    for (const QObject* child : window.form.children()) {
+      if (child->isWidgetType()) {
+        order << child->objectName();
+      }
+    }
+    QCOMPARE(order, (QStringList{"Frame1", "cmdCancel", "pgbDownload", "lnTop", "lnBottom",
+                                 "lblProgress", "lbl_const_prog", "lblFile", "lbl_const_file"}));
+    QStringList banner;
+    for (const QObject* child : window.Control("Frame1")->children()) {
+      if (child->isWidgetType()) {
+        banner << child->objectName();
+      }
+    }
+    QCOMPARE(banner, (QStringList{"KorvaniImage", "lbl_const_heading", "lbl_const_subheading"}));
+  }
+
+  void windowIsFixedAndTitled() {
+    LaidOutWindow window;
+    QCOMPARE(window.form.windowTitle(), QString("Setup - Korvani"));
+    QCOMPARE(window.form.size(), QSize(498, 360));
+    QCOMPARE(window.form.minimumSize(), QSize(498, 360));
+    QCOMPARE(window.form.maximumSize(), QSize(498, 360));
+    const Qt::WindowFlags flags = window.form.windowFlags();
+    QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+    QVERIFY(flags.testFlag(Qt::WindowSystemMenuHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+  }
+
+  void headingAloneIsBold() {
+    LaidOutWindow window;
+    for (const QLabel* label : window.form.findChildren<QLabel*>()) {
+      if (label->objectName() == "KorvaniImage") {
+        continue;
+      }
+      const QFontInfo font(label->font());
+      QCOMPARE(font.family(), QString("Liberation Sans"));
+      QCOMPARE(font.pixelSize(), 11);
+      QCOMPARE(font.bold(), label->objectName() == "lbl_const_heading");
+    }
+  }
+
+  void barStartsEmptyInRangeZeroToHundred() {
+    LaidOutWindow window;
+    const auto* bar = window.form.findChild<QProgressBar*>("pgbDownload");
+    QCOMPARE(bar->minimum(), 0);
+    QCOMPARE(bar->maximum(), window::KilobytesToSteps(100.0F));
+    QCOMPARE(bar->value(), 0);
+    QVERIFY(!bar->isTextVisible());
+  }
+
+  // Every text a label is given must show whole: the longest progress and result
+  // lines of the catalogue's packages included.
+  void textsFitTheirLabels_data() {
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("room");
+    QTest::newRow("result, largest KB") << "lblProgress"
+                                        << "Download Complete: 1023 KB" << 151;
+    QTest::newRow("result, two decimals") << "lblProgress"
+                                          << "Download Complete: 9.99 MB" << 151;
+    QTest::newRow("progress") << "lblProgress"
+                              << "Downloading ... 9999 KB" << 151;
+    QTest::newRow("connecting") << "lblProgress"
+                                << "Connecting ... " << 151;
+    QTest::newRow("failed") << "lblProgress"
+                            << "Download Failed" << 151;
+    // The room a text-sized label has before it would touch its neighbour.
+    QTest::newRow("heading") << "lbl_const_heading"
+                             << "File Download" << 81 + 6;
+    QTest::newRow("subheading") << "lbl_const_subheading"
+                                << "Downloading required files" << 124 + 6;
+    QTest::newRow("overall") << "lbl_const_prog"
+                             << "Overall Progress:" << 304 - 40;
+    QTest::newRow("file") << "lbl_const_file"
+                          << "File:" << 184 - 40;
+    QTest::newRow("longest package name") << "lblFile"
+                                          << "VUD_de_win98.exe" << 498 - 184;
+  }
+  void textsFitTheirLabels() {
+    QFETCH(QString, label);
+    QFETCH(QString, text);
+    QFETCH(int, room);
+    LaidOutWindow window;
+    const QFontMetrics metrics(window.Label(label)->font());
+    QVERIFY2(metrics.horizontalAdvance(text) <= room,
+             qPrintable(QString("%1 px").arg(metrics.horizontalAdvance(text))));
+  }
+
+  void barCountsKilobytesAsThousandths_data() {
+    QTest::addColumn<float>("kilobytes");
+    QTest::addColumn<int>("steps");
+    QTest::newRow("zero") << 0.0F << 0;
+    QTest::newRow("fraction") << 1.5F << 1500;
+    QTest::newRow("package") << 883.0F << 883000;
+    QTest::newRow("negative") << -3.0F << 0;
+    QTest::newRow("NaN") << std::numeric_limits<float>::quiet_NaN() << 0;
+    QTest::newRow("beyond int") << 1.0e10F << std::numeric_limits<int>::max();
+  }
+  void barCountsKilobytesAsThousandths() {
+    QFETCH(float, kilobytes);
+    QFETCH(int, steps);
+    QCOMPARE(window::KilobytesToSteps(kilobytes), steps);
+  }
+
+  void barAboveItsMaxShowsFull() {
+    LaidOutWindow window;
+    auto& bar = window.form.pgbDownload();
+    auto* widget = window.form.findChild<QProgressBar*>("pgbDownload");
+    window::KilobyteBar(*widget).SetMax(10.0F);
+    bar.SetValue(4.0F);
+    QCOMPARE(widget->value(), 4000);
+    bar.SetValue(25.0F);
+    QCOMPARE(widget->value(), widget->maximum());
+  }
+
+  // Painted offscreen: the banner is white, the lines one dark pixel row each,
+  // and the logo's edge merges into the banner.
+  void paintedWindowShowsBannerLinesAndLogo() {
+    LaidOutWindow window;
+    const QImage image = window.form.grab().toImage();
+    // Kept for a look by eye.
+    image.save(QDir::current().filePath("Layout_test-window.png"));
+    QCOMPARE(image.size(), QSize(498, 360));
+    const QColor white(Qt::white);
+    QCOMPARE(image.pixelColor(2, 2), white);
+    QCOMPARE(image.pixelColor(300, 50), white);
+    const QColor text = QApplication::palette().color(QPalette::Text);
+    for (int y : {56, 312}) {
+      QCOMPARE(image.pixelColor(0, y), text);
+      QCOMPARE(image.pixelColor(495, y), text);
+      QVERIFY(image.pixelColor(496, y) != text);
+      QVERIFY(image.pixelColor(200, y - 1) != text);
+      QVERIFY(image.pixelColor(200, y + 1) != text);
+    }
+    for (int i = 0; i < 55; ++i) {
+      QCOMPARE(image.pixelColor(432 + i, 0), white);
+      QCOMPARE(image.pixelColor(432, i), white);
+      QCOMPARE(image.pixelColor(486, i), white);
+    }
+    QVERIFY(image.pixelColor(432 + 10, 27) != white);  // the picture itself shows
+  }
+};
+
+QTEST_MAIN(LayoutTest)
+#include "Layout_test.moc"
