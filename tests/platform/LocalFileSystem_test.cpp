@@ -1,0 +1,257 @@
+#include "platform/LocalFileSystem.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using korvani::platform::LocalFileSystem;
+
+namespace {
+
+std::vector<std::byte> Bytes(std::size_t count, char first) {
+  std::vector<std::byte> bytes(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    bytes[i] = static_cast<std::byte>(first + static_cast<char>(i % 23));
+  }
+  return bytes;
+}
+
+void WriteFile(const fs::path& path, const std::vector<std::byte>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::byte> ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<char> chars{std::istreambuf_iterator<char>(in), {}};
+  std::vector<std::byte> bytes(chars.size());
+  std::memcpy(bytes.data(), chars.data(), chars.size());
+  return bytes;
+}
+
+// Every name in `folder`, hidden ones included: a leftover temporary file shows here.
+QStringList Entries(const fs::path& folder) {
+  QStringList names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names << QString::fromStdString(entry.path().filename().string());
+  }
+  names.sort();
+  return names;
+}
+
+// Sets the process umask for one test and puts the old one back.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : old_(::umask(mask)) {}
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+  ~ScopedUmask() { ::umask(old_); }
+
+ private:
+  mode_t old_;
+};
+
+// Makes every write beyond `bytes` into any file fail with EFBIG (root included), as a
+// full disk would, and puts the old limit back.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old_;
+    limited.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+  }
+  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+  ~ScopedFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit old_{};
+  void (*oldHandler_)(int) = nullptr;
+};
+
+enum class Obstacle { DestinationIsFolder, FolderMissing, FolderReadOnly, DiskFullMidway };
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Obstacle)
+
+class LocalFileSystemTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void replacesWholeFileAndLeavesNoTemporary_data();
+  void replacesWholeFileAndLeavesNoTemporary();
+  void newFileGetsPermissionsOfUmask();
+  void failedReplaceLeavesOldFileAndNoTemporary_data();
+  void failedReplaceLeavesOldFileAndNoTemporary();
+  void holdsOrdinaryFile_data();
+  void holdsOrdinaryFile();
+  void programFolderIsExecutablesNotWorkingFolder();
+};
+
+void LocalFileSystemTest::replacesWholeFileAndLeavesNoTemporary_data() {
+  QTest::addColumn<int>("oldSize");  // -1: no old file
+  QTest::addColumn<int>("newSize");
+
+  QTest::newRow("no old file") << -1 << 5000;
+  QTest::newRow("old file longer: no stale tail") << 100000 << 10;
+  QTest::newRow("old file shorter") << 10 << 100000;
+  QTest::newRow("empty body") << 50 << 0;
+  QTest::newRow("body larger than one write") << -1 << (8 << 20);
+}
+
+void LocalFileSystemTest::replacesWholeFileAndLeavesNoTemporary() {
+  QFETCH(int, oldSize);
+  QFETCH(int, newSize);
+  QTemporaryDir dir;
+  const fs::path folder = dir.path().toStdString();
+  const fs::path destination = folder / "RUD_UZ7_en.exe";
+  if (oldSize >= 0) {
+    WriteFile(destination, Bytes(static_cast<std::size_t>(oldSize), 'a'));
+  }
+  const std::vector<std::byte> body = Bytes(static_cast<std::size_t>(newSize), 'K');
+
+  LocalFileSystem files;
+  QVERIFY(files.ReplaceFile(destination, body));
+
+  QVERIFY(ReadFile(destination) == body);
+  QCOMPARE(Entries(folder), QStringList{"RUD_UZ7_en.exe"});
+}
+
+void LocalFileSystemTest::newFileGetsPermissionsOfUmask() {
+  const ScopedUmask umask(027);
+  QTemporaryDir dir;
+  const fs::path destination = fs::path(dir.path().toStdString()) / "get?id=5";
+
+  LocalFileSystem files;
+  QVERIFY(files.ReplaceFile(destination, Bytes(10, 'x')));
+
+  struct stat status {};
+  QCOMPARE(::stat(destination.c_str(), &status), 0);
+  QCOMPARE(status.st_mode & 0777, mode_t{0640});
+}
+
+void LocalFileSystemTest::failedReplaceLeavesOldFileAndNoTemporary_data() {
+  QTest::addColumn<Obstacle>("obstacle");
+
+  QTest::newRow("destination is a folder") << Obstacle::DestinationIsFolder;
+  QTest::newRow("folder missing") << Obstacle::FolderMissing;
+  QTest::newRow("folder read-only") << Obstacle::FolderReadOnly;
+  QTest::newRow("disk full midway") << Obstacle::DiskFullMidway;
+}
+
+void LocalFileSystemTest::failedReplaceLeavesOldFileAndNoTemporary() {
+  QFETCH(Obstacle, obstacle);
+  QTemporaryDir dir;
+  const fs::path folder = dir.path().toStdString();
+  fs::path destination = folder / "package.exe";
+  const std::vector<std::byte> old = Bytes(1000, 'o');
+  WriteFile(destination, old);
+  QStringList entriesBefore = Entries(folder);
+  const std::vector<std::byte> body = Bytes(256 * 1024, 'n');
+  LocalFileSystem files;
+
+  bool replaced = true;
+  switch (obstacle) {
+    case Obstacle::DestinationIsFolder:
+      destination = folder / "sub";
+      fs::create_directory(destination);
+      entriesBefore = Entries(folder);
+      replaced = files.ReplaceFile(destination, body);
+      QVERIFY(fs::is_directory(destination));
+      QVERIFY(fs::is_empty(destination));
+      break;
+    case Obstacle::FolderMissing:
+      replaced = files.ReplaceFile(folder / "missing" / "package.exe", body);
+      break;
+    case Obstacle::FolderReadOnly: {
+      if (::geteuid() == 0) {
+        QSKIP("root writes into read-only folders");
+      }
+      fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+      replaced = files.ReplaceFile(destination, body);
+      fs::permissions(folder, fs::perms::owner_all);
+      break;
+    }
+    case Obstacle::DiskFullMidway: {
+      const ScopedFileSizeLimit limit(64 * 1024);
+      replaced = files.ReplaceFile(destination, body);
+      break;
+    }
+  }
+
+  QVERIFY(!replaced);
+  QCOMPARE(Entries(folder), entriesBefore);
+  QVERIFY(ReadFile(folder / "package.exe") == old);
+}
+
+void LocalFileSystemTest::holdsOrdinaryFile_data() {
+  QTest::addColumn<QStringList>("files");    // created empty
+  QTest::addColumn<QStringList>("folders");  // created empty
+  QTest::addColumn<QString>("asked");        // relative to the test folder
+  QTest::addColumn<bool>("holds");
+
+  QTest::newRow("empty folder") << QStringList{} << QStringList{} << "." << false;
+  QTest::newRow("only a hidden file") << QStringList{".hidden"} << QStringList{} << "." << false;
+  QTest::newRow("only a subfolder") << QStringList{} << QStringList{"sub"} << "." << false;
+  QTest::newRow("an empty file counts") << QStringList{"setup.exe"} << QStringList{} << "." << true;
+  QTest::newRow("hidden and ordinary")
+      << QStringList{".hidden", "setup.exe"} << QStringList{"sub"} << "." << true;
+  QTest::newRow("file only in a subfolder")
+      << QStringList{"sub/setup.exe"} << QStringList{"sub"} << "." << false;
+  QTest::newRow("missing folder") << QStringList{} << QStringList{} << "missing" << false;
+  QTest::newRow("a file, not a folder")
+      << QStringList{"setup.exe"} << QStringList{} << "setup.exe" << false;
+}
+
+void LocalFileSystemTest::holdsOrdinaryFile() {
+  QFETCH(QStringList, files);
+  QFETCH(QStringList, folders);
+  QFETCH(QString, asked);
+  QFETCH(bool, holds);
+  QTemporaryDir dir;
+  const fs::path root = dir.path().toStdString();
+  for (const QString& folder : folders) {
+    fs::create_directories(root / folder.toStdString());
+  }
+  for (const QString& file : files) {
+    WriteFile(root / file.toStdString(), {});
+  }
+
+  QCOMPARE(LocalFileSystem().HoldsOrdinaryFile(root / asked.toStdString()), holds);
+}
+
+void LocalFileSystemTest::programFolderIsExecutablesNotWorkingFolder() {
+  QTemporaryDir elsewhere;
+  const QString before = QDir::currentPath();
+  QVERIFY(QDir::setCurrent(elsewhere.path()));
+
+  const fs::path folder = LocalFileSystem().ProgramFolder();
+
+  QVERIFY(QDir::setCurrent(before));
+  QCOMPARE(QString::fromStdString(folder.string()), QCoreApplication::applicationDirPath());
+  QVERIFY(
+      fs::exists(folder / QCoreApplication::applicationFilePath().section('/', -1).toStdString()));
+}
+
+QTEST_GUILESS_MAIN(LocalFileSystemTest)
+#include "LocalFileSystem_test.moc"
