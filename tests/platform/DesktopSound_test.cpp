@@ -102,6 +102,9 @@ double RootMeanSquare(const std::vector<std::int16_t>& samples) {
 class DesktopSoundTest : public QObject {
   Q_OBJECT
 
+  QTemporaryDir capture_;
+  PlayerRun captureRun_;
+
  private slots:
   void initTestCase();
   void playsEachToneAtItsPitchForItsLength_data();
@@ -109,10 +112,6 @@ class DesktopSoundTest : public QObject {
   void playsOnlyTheTonesAskedFor();
   void withoutDeviceReturnsPromptlyAndPrintsNothing_data();
   void withoutDeviceReturnsPromptlyAndPrintsNothing();
-
- private:
-  QTemporaryDir capture_;
-  PlayerRun captureRun_;
 };
 
 // Both tones the download plays, captured once.

@@ -167,7 +167,7 @@ void LocalFileSystemTest::failedReplaceLeavesOldFileAndNoTemporary() {
   const std::vector<std::byte> old = Bytes(1000, 'o');
   WriteFile(destination, old);
   QStringList entriesBefore = Entries(folder);
-  const std::vector<std::byte> body = Bytes(256 * 1024, 'n');
+  const std::vector<std::byte> body = Bytes(std::size_t{256} * 1024, 'n');
   LocalFileSystem files;
 
   bool replaced = true;
@@ -193,7 +193,7 @@ void LocalFileSystemTest::failedReplaceLeavesOldFileAndNoTemporary() {
       break;
     }
     case Obstacle::DiskFullMidway: {
-      const ScopedFileSizeLimit limit(64 * 1024);
+      const ScopedFileSizeLimit limit(rlim_t{64} * 1024);
       replaced = files.ReplaceFile(destination, body);
       break;
     }
