@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace korvani::transfer {
+
+// Shown while the client session and the URL are being opened.
+inline constexpr char kConnectingText[] = "Connecting ... ";
+
+// "Downloading ... 8 KB": the kilobytes received (1024 bytes each), rounded
+// half away from zero, in plain digits.
+std::string DownloadingText(std::uint64_t bytesReceived);
+
+// The bar's position: kilobytes received, not rounded.
+float BarKilobytes(std::uint64_t bytesReceived);
+
+}  // namespace korvani::transfer
