@@ -12,7 +12,11 @@ function(korvani_add_test name)
     set(ARG_TIMEOUT 120)
   endif()
   set(env ${ARG_ENVIRONMENT})
-  if(NOT "x11" IN_LIST ARG_LABELS)
+  if("x11" IN_LIST ARG_LABELS)
+    # Windows of two tests would overlap on the one screen and spoil each
+    # other's screenshots and stacking checks.
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK x11-display)
+  else()
     list(APPEND env QT_QPA_PLATFORM=offscreen)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
