@@ -1,0 +1,118 @@
+#include "support/host/PackageHostProcess.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+
+#include "GeneratedContent.h"
+#include "PlaceholderCatalogue.h"
+
+namespace korvani::host {
+namespace {
+
+constexpr int kKillDeadlineMs = 5000;
+
+QString LogPath(const QTemporaryDir& folder) {
+  return folder.filePath("requests.log");
+}
+
+}  // namespace
+
+PackageHostProcess::PackageHostProcess(const QStringList& arguments, int startDeadlineMs) {
+  if (!logFolder_.isValid()) {
+    failure_ = "cannot create a folder for the request log: " + logFolder_.errorString();
+    return;
+  }
+  process_.setProgram(binaryPath());
+  process_.setArguments(arguments + QStringList{"--log", LogPath(logFolder_)});
+  const QDeadlineTimer deadline(startDeadlineMs);
+  process_.start(QIODevice::ReadOnly);
+  if (!process_.waitForStarted(static_cast<int>(deadline.remainingTime()))) {
+    failure_ = "cannot start " + binaryPath() + ": " + process_.errorString();
+    return;
+  }
+  while (!process_.canReadLine()) {
+    if (deadline.hasExpired() ||
+        !process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+      const bool exited = process_.state() == QProcess::NotRunning;
+      failure_ =
+          exited ? QString("korvani-package-host %1 exited with status %2 before printing its port")
+                       .arg(arguments.join(' '))
+                       .arg(process_.exitCode())
+                 : QString("korvani-package-host %1 printed no port within %2 ms")
+                       .arg(arguments.join(' '))
+                       .arg(startDeadlineMs);
+      failure_ += "; stderr: " + QString::fromLocal8Bit(process_.readAllStandardError());
+      return;
+    }
+  }
+  const QByteArray line = process_.readLine().trimmed();
+  bool isNumber = false;
+  const uint port = line.toUInt(&isNumber);
+  if (!isNumber || port == 0 || port > 65535) {
+    failure_ =
+        "korvani-package-host printed \"" + QString::fromLatin1(line) + "\" where its port belongs";
+    return;
+  }
+  port_ = static_cast<quint16>(port);
+}
+
+PackageHostProcess::~PackageHostProcess() {
+  stop();
+}
+
+QString PackageHostProcess::baseUrl() const {
+  return "http://" + hostAndPort();
+}
+
+QString PackageHostProcess::hostAndPort() const {
+  return QStringLiteral("127.0.0.1:%1").arg(port_);
+}
+
+QString PackageHostProcess::url(const QString& name) const {
+  return baseUrl() + "/downloads/" + name;
+}
+
+QStringList PackageHostProcess::requestLog() const {
+  QFile log(LogPath(logFolder_));
+  if (!log.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    return {};
+  }
+  return QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+bool PackageHostProcess::stop(int deadlineMs) {
+  if (stopped_) {
+    return stoppedCleanly_;
+  }
+  stopped_ = true;
+  if (process_.state() == QProcess::NotRunning) {
+    stoppedCleanly_ = false;
+    return false;
+  }
+  process_.terminate();
+  if (process_.waitForFinished(deadlineMs)) {
+    stoppedCleanly_ = process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+    return stoppedCleanly_;
+  }
+  process_.kill();
+  process_.waitForFinished(kKillDeadlineMs);
+  return false;
+}
+
+QByteArray PackageHostProcess::generatedContent(const QString& name, qint64 size) {
+  const std::string content =
+      packagehost::GeneratedContent(name.toStdString(), static_cast<std::size_t>(size));
+  return {content.data(), static_cast<qsizetype>(content.size())};
+}
+
+QByteArray PackageHostProcess::placeholderPackage(const QString& name) {
+  for (const auto& package : packagehost::PlaceholderCatalogue()) {
+    if (QString::fromLatin1(package.name.data(), static_cast<qsizetype>(package.name.size())) ==
+        name) {
+      return generatedContent(name, static_cast<qint64>(package.bytes()));
+    }
+  }
+  return {};
+}
+
+}  // namespace korvani::host
