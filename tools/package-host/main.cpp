@@ -3,7 +3,7 @@
 // line, then serves until SIGTERM or SIGINT.
 
 #include <httplib.h>
-#include <pthread.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -64,14 +64,17 @@ PackageStore BuildStore(const HostOptions& options) {
   return store;
 }
 
-void AddRoutes(PackageServer& server, const PackageStore& store, const FaultResponder& responder,
-               const HostOptions& options, const StopSignal& stop, RequestLog* log) {
+void ConfigureConnections(PackageServer& server) {
   // Only one request per connection: an idle keep-alive connection would hold up a stop.
   server.set_keep_alive_max_count(1);
   server.new_task_queue = [] {
-    return new httplib::ThreadPool(
-        kWorkerThreads);  // NOLINT(cppcoreguidelines-owning-memory): httplib takes ownership
+    // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): httplib takes ownership
+    return new httplib::ThreadPool(kWorkerThreads);
   };
+}
+
+void AddRoutes(PackageServer& server, const PackageStore& store, const FaultResponder& responder,
+               const HostOptions& options, const StopSignal& stop, RequestLog* log) {
   if (log != nullptr) {
     // Logged on arrival, before any answer is held back.
     server.set_pre_routing_handler([log](const httplib::Request& request, httplib::Response&) {
@@ -114,7 +117,8 @@ bool ServeUntilSignalled(PackageServer& server, const sigset_t& stopSignals, Sto
   server.listen_after_bind();
   const bool signalled = stop.Raised();
   if (!signalled) {
-    pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    // The waiter takes this like any stop request, which lets it end and be joined.
+    kill(getpid(), SIGTERM);
   }
   signalWaiter.join();
   return signalled;
@@ -152,6 +156,7 @@ int main(int argc, char** argv) {
   StopSignal stop;
   const FaultResponder responder(options.fault, stop);
   PackageServer server;
+  ConfigureConnections(server);
   AddRoutes(server, store, responder, options, stop, log ? &*log : nullptr);
 
   const int port = options.port == 0 ? server.bind_to_any_port(kListenAddress)

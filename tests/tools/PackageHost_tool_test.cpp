@@ -1,0 +1,414 @@
+// What a client on the wire sees from korvani-package-host, mode by mode. The requests
+// are written by hand so that nothing between the test and the host (redirects,
+// decompression, retries) hides what the host actually sent.
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "GeneratedContent.h"
+#include "support/host/PackageHostProcess.h"
+
+using korvani::host::PackageHostProcess;
+
+namespace {
+
+constexpr int kResponseDeadlineMs = 20000;
+const QString kPackage = "RUD_UZ7_de.exe";
+constexpr qint64 kPackageSize = qint64{883} * 1024;
+constexpr qint64 kBytesBeforeStall = qint64{64} * 1024;
+
+struct RawResponse {
+  bool closedByHost = false;  // false: the deadline passed first
+  int status = 0;
+  QMap<QByteArray, QByteArray> headers;  // names in lower case
+  QByteArray body;                       // chunks already joined
+  bool lastChunkArrived = false;         // chunked bodies only
+  qint64 elapsedMs = 0;                  // from connecting to the host's close (Get only)
+};
+
+// Splits a chunked body into `response`; stops at the first incomplete chunk.
+void DecodeChunks(const QByteArray& raw, RawResponse& response) {
+  qsizetype at = 0;
+  while (true) {
+    const qsizetype lineEnd = raw.indexOf("\r\n", at);
+    if (lineEnd < 0) {
+      return;
+    }
+    bool isNumber = false;
+    const qsizetype size = raw.mid(at, lineEnd - at).toLongLong(&isNumber, 16);
+    if (!isNumber) {
+      return;
+    }
+    if (size == 0) {
+      response.lastChunkArrived = true;
+      return;
+    }
+    const qsizetype dataStart = lineEnd + 2;
+    response.body += raw.mid(dataStart, size);
+    if (raw.size() < dataStart + size + 2) {
+      return;
+    }
+    at = dataStart + size + 2;
+  }
+}
+
+RawResponse Parse(const QByteArray& raw) {
+  RawResponse response;
+  const qsizetype headerEnd = raw.indexOf("\r\n\r\n");
+  if (headerEnd < 0) {
+    return response;
+  }
+  const QList<QByteArray> lines = raw.left(headerEnd).split('\n');
+  response.status = lines.first().split(' ').value(1).toInt();
+  for (qsizetype i = 1; i < lines.size(); ++i) {
+    const qsizetype colon = lines[i].indexOf(':');
+    response.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                            lines[i].mid(colon + 1).trimmed());
+  }
+  const QByteArray body = raw.mid(headerEnd + 4);
+  if (response.headers.value("transfer-encoding") == "chunked") {
+    DecodeChunks(body, response);
+  } else {
+    response.body = body;
+  }
+  return response;
+}
+
+// Connects and sends one GET. A client that accepts every compression: the host must still
+// send the bytes as they are.
+bool SendGet(QTcpSocket& socket, quint16 port, const QByteArray& target,
+             const QByteArray& userAgent) {
+  socket.connectToHost(QHostAddress::LocalHost, port);
+  if (!socket.waitForConnected(kResponseDeadlineMs)) {
+    return false;
+  }
+  socket.write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: " + userAgent +
+               "\r\nAccept-Encoding: gzip, deflate, br\r\n\r\n");
+  return socket.waitForBytesWritten(kResponseDeadlineMs);
+}
+
+// Reads until the host closes the connection, the deadline passes, or (when `enoughBytes`
+// >= 0) that many bytes past the headers have arrived.
+RawResponse ReadResponse(QTcpSocket& socket, qint64 enoughBytes = -1) {
+  const QDeadlineTimer deadline(kResponseDeadlineMs);
+  QByteArray raw;
+  bool closed = false;
+  while (!deadline.hasExpired()) {
+    if (enoughBytes >= 0) {
+      const qsizetype headerEnd = raw.indexOf("\r\n\r\n");
+      if (headerEnd >= 0 && raw.size() - headerEnd - 4 >= enoughBytes) {
+        break;
+      }
+    }
+    if (!socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+      closed = socket.state() != QAbstractSocket::ConnectedState ||
+               socket.error() == QAbstractSocket::RemoteHostClosedError;
+      raw += socket.readAll();
+      break;
+    }
+    raw += socket.readAll();
+  }
+  RawResponse response = Parse(raw);
+  response.closedByHost = closed;
+  return response;
+}
+
+// One GET over a fresh connection, read until the host closes it.
+RawResponse Get(quint16 port, const QByteArray& target, const QByteArray& userAgent = "tool test") {
+  QElapsedTimer clock;
+  clock.start();
+  QTcpSocket socket;
+  if (!SendGet(socket, port, target, userAgent)) {
+    return {};
+  }
+  RawResponse response = ReadResponse(socket);
+  response.elapsedMs = clock.elapsed();
+  return response;
+}
+
+// Reads what is left on `socket` until the host closes it.
+QByteArray ReadUntilClosed(QTcpSocket& socket) {
+  QByteArray rest;
+  const QDeadlineTimer deadline(kResponseDeadlineMs);
+  while (!deadline.hasExpired() &&
+         socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+    rest += socket.readAll();
+  }
+  return rest + socket.readAll();
+}
+
+enum class Body { kWhole, kFirstPart, kNothing, kErrorPage };
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Body)
+
+class PackageHostTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void answersEachFaultMode_data();
+  void answersEachFaultMode();
+  void stopsWhileHoldingAnAnswerBack_data();
+  void stopsWhileHoldingAnAnswerBack();
+  void servesOnlyKnownNamesUnderDownloads_data();
+  void servesOnlyKnownNamesUnderDownloads();
+  void servesEveryCataloguePackage_data();
+  void servesEveryCataloguePackage();
+  void logsEachRequestOnArrival();
+  void refusesBadCommandLine_data();
+  void refusesBadCommandLine();
+  void generatedContentDependsOnNameAndOffsetOnly();
+};
+
+void PackageHostTest::answersEachFaultMode_data() {
+  QTest::addColumn<QString>("fault");
+  QTest::addColumn<int>("status");
+  QTest::addColumn<Body>("body");
+  QTest::addColumn<bool>("chunked");
+  QTest::addColumn<QByteArray>("location");
+  QTest::addColumn<int>("locationStatus");  // what the host answers at `location`
+  QTest::addColumn<int>("atLeastMs");       // how long the host takes at the least
+
+  QTest::newRow("none") << "none" << 200 << Body::kWhole << false << QByteArray() << 0 << 0;
+  QTest::newRow("status 404") << "status:404" << 404 << Body::kErrorPage << false << QByteArray()
+                              << 0 << 0;
+  QTest::newRow("status 500") << "status:500" << 500 << Body::kErrorPage << false << QByteArray()
+                              << 0 << 0;
+  QTest::newRow("short") << "short" << 200 << Body::kFirstPart << false << QByteArray() << 0 << 0;
+  QTest::newRow("chunked short") << "chunked-short" << 200 << Body::kFirstPart << true
+                                 << QByteArray() << 0 << 0;
+  QTest::newRow("stall") << "stall:0.5" << 200 << Body::kWhole << false << QByteArray() << 0 << 500;
+  QTest::newRow("empty") << "empty" << 200 << Body::kNothing << false << QByteArray() << 0 << 0;
+  QTest::newRow("redirect") << "redirect" << 302 << Body::kNothing << false
+                            << QByteArray("/moved/RUD_UZ7_de.exe") << 200 << 0;
+  QTest::newRow("redirect to file") << "redirect-file" << 302 << Body::kNothing << false
+                                    << QByteArray("file:///etc/hostname") << 0 << 0;
+  QTest::newRow("redirect loop") << "redirect-loop" << 302 << Body::kNothing << false
+                                 << QByteArray("/downloads/RUD_UZ7_de.exe") << 302 << 0;
+  QTest::newRow("delayed headers")
+      << "delay-headers:0.5" << 200 << Body::kWhole << false << QByteArray() << 0 << 500;
+  // The last piece is due after (size - piece) / rate: 0.45 s at twice the size per second.
+  QTest::newRow("trickle") << QString("trickle:%1").arg(2 * kPackageSize) << 200 << Body::kWhole
+                           << false << QByteArray() << 0 << 400;
+}
+
+void PackageHostTest::answersEachFaultMode() {
+  QFETCH(QString, fault);
+  QFETCH(int, status);
+  QFETCH(Body, body);
+  QFETCH(bool, chunked);
+  QFETCH(QByteArray, location);
+  QFETCH(int, locationStatus);
+  QFETCH(int, atLeastMs);
+
+  PackageHostProcess host({"--generate", "--fault", fault});
+  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  const RawResponse response = Get(host.port(), "/downloads/" + kPackage.toLatin1());
+  const QByteArray package = PackageHostProcess::placeholderPackage(kPackage);
+
+  QVERIFY(response.closedByHost);
+  QCOMPARE(response.status, status);
+  QVERIFY(!response.headers.contains("content-encoding"));
+  QCOMPARE(response.headers.value("transfer-encoding") == "chunked", chunked);
+  QCOMPARE(response.headers.value("location"), location);
+  QVERIFY2(response.elapsedMs >= atLeastMs, qPrintable(QString::number(response.elapsedMs)));
+  switch (body) {
+    case Body::kWhole:
+      QCOMPARE(response.headers.value("content-type"), "application/octet-stream");
+      QCOMPARE(response.headers.value("content-length").toLongLong(), kPackageSize);
+      QVERIFY(response.body == package);
+      break;
+    case Body::kFirstPart:
+      if (!chunked) {
+        QCOMPARE(response.headers.value("content-length").toLongLong(), kPackageSize);
+      }
+      QVERIFY(!response.lastChunkArrived);
+      QVERIFY(!response.body.isEmpty());
+      QVERIFY(response.body.size() < kPackageSize);
+      QVERIFY(package.startsWith(response.body));
+      break;
+    case Body::kNothing:
+      QCOMPARE(response.headers.value("content-length"), "0");
+      QVERIFY(response.body.isEmpty());
+      break;
+    case Body::kErrorPage:
+      QVERIFY(response.headers.value("content-type").startsWith("text/html"));
+      QCOMPARE(response.headers.value("content-length").toLongLong(), response.body.size());
+      QVERIFY(response.body.contains(QByteArray::number(status)));
+      break;
+  }
+  if (locationStatus != 0) {
+    const RawResponse moved = Get(host.port(), location);
+    QCOMPARE(moved.status, locationStatus);
+    if (locationStatus == 200) {
+      QVERIFY(moved.body == package);
+    }
+  }
+}
+
+void PackageHostTest::stopsWhileHoldingAnAnswerBack_data() {
+  QTest::addColumn<QString>("fault");
+  QTest::addColumn<qint64>("bodyBeforeStop");  // -1: nothing, not even the headers
+
+  QTest::newRow("stall") << "stall:600" << kBytesBeforeStall;
+  QTest::newRow("delayed headers") << "delay-headers:600" << qint64{-1};
+  QTest::newRow("trickle") << "trickle:10" << qint64{1};
+}
+
+// A held-back answer waits on the stop, so the host ends at once and cleanly instead of
+// waiting out the delay or being killed.
+void PackageHostTest::stopsWhileHoldingAnAnswerBack() {
+  QFETCH(QString, fault);
+  QFETCH(qint64, bodyBeforeStop);
+
+  PackageHostProcess host({"--generate", "--fault", fault});
+  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  QTcpSocket socket;
+  QVERIFY(SendGet(socket, host.port(), "/downloads/" + kPackage.toLatin1(), "tool test"));
+  qint64 bodyReceived = 0;
+  if (bodyBeforeStop < 0) {
+    QTRY_COMPARE_WITH_TIMEOUT(host.requestLog().size(), 1, kResponseDeadlineMs);
+  } else {
+    const RawResponse before = ReadResponse(socket, bodyBeforeStop);
+    QCOMPARE(before.status, 200);
+    QVERIFY(before.body.size() >= bodyBeforeStop);
+    bodyReceived = before.body.size();
+  }
+
+  QVERIFY(host.stop(5000));
+  bodyReceived += ReadUntilClosed(socket).size();
+  if (bodyBeforeStop == kBytesBeforeStall) {
+    QCOMPARE(bodyReceived, kBytesBeforeStall);  // nothing was sent after the stall began
+  }
+}
+
+void PackageHostTest::servesOnlyKnownNamesUnderDownloads_data() {
+  QTest::addColumn<QByteArray>("target");
+  QTest::addColumn<int>("status");
+  QTest::addColumn<QByteArray>("body");  // checked for 200 only
+
+  const QByteArray inFolder = "bytes of a package that lies in the folder";
+  QTest::newRow("file of the folder") << QByteArray("/downloads/pkg.exe") << 200 << inFolder;
+  QTest::newRow("query ignored") << QByteArray("/downloads/pkg.exe?x=1") << 200 << inFolder;
+  QTest::newRow("generated file") << QByteArray("/downloads/gen.bin") << 200
+                                  << PackageHostProcess::generatedContent("gen.bin", 1000);
+  QTest::newRow("empty generated file") << QByteArray("/downloads/none.bin") << 200 << QByteArray();
+  QTest::newRow("missing name") << QByteArray("/downloads/missing.exe") << 404 << QByteArray();
+  QTest::newRow("folder in the folder") << QByteArray("/downloads/sub") << 404 << QByteArray();
+  QTest::newRow("encoded parent folder")
+      << QByteArray("/downloads/..%2Fsecret.txt") << 404 << QByteArray();
+  QTest::newRow("encoded dot-dot") << QByteArray("/downloads/%2E%2E") << 404 << QByteArray();
+  QTest::newRow("outside downloads") << QByteArray("/pkg.exe") << 404 << QByteArray();
+  QTest::newRow("moved without redirect") << QByteArray("/moved/pkg.exe") << 404 << QByteArray();
+  QTest::newRow("catalogue not asked for")
+      << QByteArray("/downloads/RUD_UZ7_de.exe") << 404 << QByteArray();
+}
+
+void PackageHostTest::servesOnlyKnownNamesUnderDownloads() {
+  QFETCH(QByteArray, target);
+  QFETCH(int, status);
+  QFETCH(QByteArray, body);
+
+  QTemporaryDir outer;
+  QVERIFY(outer.isValid());
+  QVERIFY(QDir(outer.path()).mkpath("served/sub"));
+  const auto writeFile = [](const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+  };
+  QVERIFY(
+      writeFile(outer.filePath("served/pkg.exe"), "bytes of a package that lies in the folder"));
+  QVERIFY(writeFile(outer.filePath("secret.txt"), "not to be served"));
+
+  PackageHostProcess host(
+      {"--root", outer.filePath("served"), "--file", "gen.bin=1000", "--file", "none.bin=0"});
+  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  const RawResponse response = Get(host.port(), target);
+  QCOMPARE(response.status, status);
+  if (status == 200) {
+    QCOMPARE(response.headers.value("content-length").toLongLong(), body.size());
+    QVERIFY(response.body == body);
+  }
+}
+
+void PackageHostTest::servesEveryCataloguePackage_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<qint64>("kilobytes");
+
+  const QStringList languages{"de", "en", "es", "fr", "it", "jp", "nl"};
+  const QList<qint64> xp{883, 793, 851, 848, 841, 852, 804};
+  const QList<qint64> win9x{778, 690, 746, 753, 748, 756, 712};
+  for (qsizetype i = 0; i < languages.size(); ++i) {
+    const QString xpName = "RUD_UZ7_" + languages[i] + ".exe";
+    const QString win9xName = "VUD_" + languages[i] + "_win98.exe";
+    QTest::newRow(qPrintable(xpName)) << xpName << xp[i];
+    QTest::newRow(qPrintable(win9xName)) << win9xName << win9x[i];
+  }
+}
+
+void PackageHostTest::servesEveryCataloguePackage() {
+  QFETCH(QString, name);
+  QFETCH(qint64, kilobytes);
+
+  PackageHostProcess host({"--generate"});
+  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  const RawResponse response = Get(host.port(), "/downloads/" + name.toLatin1());
+  QCOMPARE(response.status, 200);
+  QCOMPARE(response.body.size(), kilobytes * 1024);
+  QVERIFY(response.body == PackageHostProcess::generatedContent(name, kilobytes * 1024));
+}
+
+void PackageHostTest::logsEachRequestOnArrival() {
+  PackageHostProcess host({"--generate"});
+  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  QCOMPARE(Get(host.port(), "/downloads/RUD_UZ7_de.exe?lang=de", "VB Program").status, 200);
+  QCOMPARE(Get(host.port(), "/nothing", "probe").status, 404);
+  QCOMPARE(host.requestLog(),
+           QStringList({"GET /downloads/RUD_UZ7_de.exe?lang=de VB Program", "GET /nothing probe"}));
+}
+
+void PackageHostTest::refusesBadCommandLine_data() {
+  QTest::addColumn<QStringList>("arguments");
+
+  QTest::newRow("unknown fault") << QStringList{"--fault", "sometimes"};
+  QTest::newRow("status below 200") << QStringList{"--fault", "status:99"};
+  QTest::newRow("negative stall") << QStringList{"--fault", "stall:-1"};
+  QTest::newRow("trickle of nothing") << QStringList{"--fault", "trickle:0"};
+  QTest::newRow("argument where none belongs") << QStringList{"--fault", "short:5"};
+  QTest::newRow("port too large") << QStringList{"--port", "65536"};
+  QTest::newRow("size not a number") << QStringList{"--file", "a.bin=12k"};
+  QTest::newRow("name with a slash") << QStringList{"--file", "a/b.bin=12"};
+  QTest::newRow("value missing") << QStringList{"--generate", "--root"};
+  QTest::newRow("unknown option") << QStringList{"--verbose"};
+}
+
+void PackageHostTest::refusesBadCommandLine() {
+  QFETCH(QStringList, arguments);
+
+  const PackageHostProcess host(arguments);
+  QVERIFY(!host.isReady());
+  QVERIFY2(host.failure().contains("exited with status 2"), qPrintable(host.failure()));
+}
+
+void PackageHostTest::generatedContentDependsOnNameAndOffsetOnly() {
+  using korvani::packagehost::FillGeneratedContent;
+  using korvani::packagehost::GeneratedContent;
+
+  const std::string whole = GeneratedContent("a.exe", 4096);
+  // Any slice, aligned or not, matches the whole stream at that offset.
+  for (const auto& [offset, length] :
+       {std::pair<std::size_t, std::size_t>{0, 1}, {3, 13}, {8, 8}, {1001, 2000}, {4095, 1}}) {
+    std::string slice(length, '\0');
+    FillGeneratedContent("a.exe", offset, slice.data(), length);
+    QCOMPARE(slice, whole.substr(offset, length));
+  }
+  QCOMPARE(GeneratedContent("a.exe", 100), whole.substr(0, 100));
+  QVERIFY(GeneratedContent("b.exe", 4096) != whole);
+  QVERIFY(whole != std::string(4096, '\0'));
+}
+
+QTEST_GUILESS_MAIN(PackageHostTest)
+#include "PackageHost_tool_test.moc"
