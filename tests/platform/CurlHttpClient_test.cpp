@@ -1,0 +1,289 @@
+#include "platform/CurlHttpClient.h"
+
+#include <QByteArray>
+#include <QtTest>
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+#include "support/host/PackageHostProcess.h"
+
+using korvani::host::PackageHostProcess;
+using korvani::platform::CurlHttpClient;
+using korvani::platform::CurlTimeouts;
+using korvani::platform::ReadResult;
+
+namespace {
+
+constexpr const char* kAgent = "VB Program";
+constexpr int kFetchReadSize = 8162;
+const QString kPackage = QStringLiteral("package.exe");
+
+enum class Outcome {
+  WholeBody,    // opened, every byte in order, then End
+  EmptyBody,    // opened, End at once
+  NoHandle,     // OpenUrl gave nullptr
+  FailsMidway,  // opened, the start of the body, then Failed
+};
+
+struct Fetched {
+  bool opened = false;
+  QByteArray body;
+  ReadResult::Status last = ReadResult::Status::End;
+  std::size_t largestRead = 0;
+  bool wroteBeyondBuffer = false;
+  std::optional<std::uint64_t> announced;
+};
+
+// Reads like the fetch does: one buffer, used again by every read. The bytes behind
+// the buffer's end are watched, so that a read that stores too much is caught.
+Fetched Fetch(const QString& url, int readSize, CurlTimeouts timeouts = {}) {
+  constexpr std::byte kGuard{0xA5};
+  constexpr std::size_t kGuardBytes = 64;
+  Fetched fetched;
+  CurlHttpClient client(timeouts);
+  const auto session = client.Open(kAgent);
+  if (!session) {
+    return fetched;
+  }
+  const auto handle = session->OpenUrl(url.toStdString());
+  if (!handle) {
+    return fetched;
+  }
+  fetched.opened = true;
+  fetched.announced = handle->AnnouncedLength();
+  const auto size = static_cast<std::size_t>(readSize);
+  std::vector<std::byte> buffer(size + kGuardBytes, kGuard);
+  for (;;) {
+    const ReadResult read = handle->Read(std::span(buffer).first(size));
+    fetched.wroteBeyondBuffer = fetched.wroteBeyondBuffer ||
+                                std::any_of(buffer.begin() + static_cast<std::ptrdiff_t>(size),
+                                            buffer.end(), [](std::byte b) { return b != kGuard; });
+    if (read.status != ReadResult::Status::Data) {
+      fetched.last = read.status;
+      return fetched;
+    }
+    fetched.largestRead = std::max(fetched.largestRead, read.count);
+    fetched.body.append(reinterpret_cast<const char*>(buffer.data()),
+                        static_cast<qsizetype>(read.count));
+  }
+}
+
+// Sets environment variables for one test and puts the old values back.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment() = default;
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        qputenv(name.constData(), *value);
+      } else {
+        qunsetenv(name.constData());
+      }
+    }
+  }
+
+  void Set(const QByteArray& name, const QByteArray& value) {
+    saved_.emplace_back(name, qEnvironmentVariableIsSet(name.constData())
+                                  ? std::optional(qgetenv(name.constData()))
+                                  : std::nullopt);
+    qputenv(name.constData(), value);
+  }
+
+ private:
+  std::vector<std::pair<QByteArray, std::optional<QByteArray>>> saved_;
+};
+
+// A loopback port nothing listens on: the port of a host that has been stopped.
+quint16 ClosedPort() {
+  PackageHostProcess host;
+  const quint16 port = host.port();
+  host.stop();
+  return port;
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Outcome)
+
+class CurlHttpClientTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void deliversWhatTheServerAnswers_data();
+  void deliversWhatTheServerAnswers();
+  void sendsOneGetWithTheAgentText();
+  void givesUpARedirectLoopAfterTenHops();
+  void ignoresProxyEnvironment_data();
+  void ignoresProxyEnvironment();
+  void opensNothingItMayNotFetch_data();
+  void opensNothingItMayNotFetch();
+};
+
+void CurlHttpClientTest::deliversWhatTheServerAnswers_data() {
+  QTest::addColumn<QString>("fault");
+  QTest::addColumn<int>("size");
+  QTest::addColumn<int>("readSize");
+  QTest::addColumn<int>("idleTimeoutMs");  // 0: the default
+  QTest::addColumn<Outcome>("outcome");
+
+  QTest::newRow("whole body") << "none" << 300000 << kFetchReadSize << 0 << Outcome::WholeBody;
+  QTest::newRow("large body") << "none" << (16 << 20) << kFetchReadSize << 0 << Outcome::WholeBody;
+  QTest::newRow("body of exactly one read")
+      << "none" << kFetchReadSize << kFetchReadSize << 0 << Outcome::WholeBody;
+  QTest::newRow("body shorter than one read")
+      << "none" << 100 << kFetchReadSize << 0 << Outcome::WholeBody;
+  QTest::newRow("reads smaller than what arrives at once")
+      << "none" << 300000 << 1000 << 0 << Outcome::WholeBody;
+  QTest::newRow("one-byte reads") << "none" << 20000 << 1 << 0 << Outcome::WholeBody;
+  QTest::newRow("redirect followed")
+      << "redirect" << 300000 << kFetchReadSize << 0 << Outcome::WholeBody;
+  QTest::newRow("head delayed 5 s")
+      << "delay-headers:5" << 300000 << kFetchReadSize << 0 << Outcome::WholeBody;
+  QTest::newRow("head later than the idle time-out")
+      << "delay-headers:5" << 300000 << kFetchReadSize << 1000 << Outcome::NoHandle;
+  // 3 s in all, but never 1 s without a byte.
+  QTest::newRow("slow trickle outlasts the idle time-out")
+      << "trickle:20000" << 60000 << kFetchReadSize << 1000 << Outcome::WholeBody;
+  QTest::newRow("empty body") << "empty" << 300000 << kFetchReadSize << 0 << Outcome::EmptyBody;
+  QTest::newRow("204 no content") << "status:204" << 300000 << kFetchReadSize << 0
+                                  << Outcome::EmptyBody;
+  QTest::newRow("404 not found") << "status:404" << 300000 << kFetchReadSize << 0
+                                 << Outcome::NoHandle;
+  QTest::newRow("500 server error")
+      << "status:500" << 300000 << kFetchReadSize << 0 << Outcome::NoHandle;
+  QTest::newRow("redirect without a target")
+      << "status:302" << 300000 << kFetchReadSize << 0 << Outcome::NoHandle;
+  QTest::newRow("redirect to file://")
+      << "redirect-file" << 300000 << kFetchReadSize << 0 << Outcome::NoHandle;
+  QTest::newRow("redirect loop") << "redirect-loop" << 300000 << kFetchReadSize << 0
+                                 << Outcome::NoHandle;
+  QTest::newRow("body shorter than Content-Length")
+      << "short" << 300000 << kFetchReadSize << 0 << Outcome::FailsMidway;
+  QTest::newRow("chunked body without its last chunk")
+      << "chunked-short" << 300000 << kFetchReadSize << 0 << Outcome::FailsMidway;
+  QTest::newRow("stall longer than the idle time-out")
+      << "stall:20" << 300000 << kFetchReadSize << 2000 << Outcome::FailsMidway;
+}
+
+void CurlHttpClientTest::deliversWhatTheServerAnswers() {
+  QFETCH(QString, fault);
+  QFETCH(int, size);
+  QFETCH(int, readSize);
+  QFETCH(int, idleTimeoutMs);
+  QFETCH(Outcome, outcome);
+  PackageHostProcess host(
+      {"--port", "0", "--file", QStringLiteral("%1=%2").arg(kPackage).arg(size), "--fault", fault});
+  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  CurlTimeouts timeouts;
+  if (idleTimeoutMs > 0) {
+    timeouts.idle = std::chrono::milliseconds(idleTimeoutMs);
+  }
+
+  const Fetched fetched = Fetch(host.url(kPackage), readSize, timeouts);
+
+  const QByteArray served = PackageHostProcess::generatedContent(kPackage, size);
+  QVERIFY(!fetched.wroteBeyondBuffer);
+  QVERIFY(fetched.largestRead <= static_cast<std::size_t>(readSize));
+  switch (outcome) {
+    case Outcome::WholeBody:
+      QVERIFY(fetched.opened);
+      QCOMPARE(fetched.last, ReadResult::Status::End);
+      QCOMPARE(fetched.body.size(), served.size());
+      QVERIFY(fetched.body == served);
+      QCOMPARE(fetched.announced, std::optional<std::uint64_t>(size));
+      break;
+    case Outcome::EmptyBody:
+      QVERIFY(fetched.opened);
+      QCOMPARE(fetched.last, ReadResult::Status::End);
+      QCOMPARE(fetched.body, QByteArray());
+      break;
+    case Outcome::NoHandle:
+      QVERIFY(!fetched.opened);
+      break;
+    case Outcome::FailsMidway:
+      QVERIFY(fetched.opened);
+      QCOMPARE(fetched.last, ReadResult::Status::Failed);
+      QVERIFY2(fetched.body.size() < served.size(), "the whole body arrived");
+      QVERIFY2(served.startsWith(fetched.body), "the bytes before the failure differ");
+      break;
+  }
+}
+
+void CurlHttpClientTest::sendsOneGetWithTheAgentText() {
+  PackageHostProcess host({"--port", "0", "--file", kPackage + "=1000"});
+  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+
+  QVERIFY(Fetch(host.url(kPackage), kFetchReadSize).opened);
+
+  QCOMPARE(host.requestLog(), QStringList{"GET /downloads/package.exe VB Program"});
+}
+
+void CurlHttpClientTest::givesUpARedirectLoopAfterTenHops() {
+  PackageHostProcess host(
+      {"--port", "0", "--file", kPackage + "=1000", "--fault", "redirect-loop"});
+  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+
+  QVERIFY(!Fetch(host.url(kPackage), kFetchReadSize).opened);
+
+  QCOMPARE(host.requestLog().size(), 1 + 10);
+}
+
+void CurlHttpClientTest::ignoresProxyEnvironment_data() {
+  QTest::addColumn<QByteArray>("variable");
+
+  QTest::newRow("http_proxy") << QByteArray("http_proxy");
+  QTest::newRow("HTTP_PROXY") << QByteArray("HTTP_PROXY");
+  QTest::newRow("all_proxy") << QByteArray("all_proxy");
+  QTest::newRow("ALL_PROXY") << QByteArray("ALL_PROXY");
+}
+
+// A proxy that is not there: any use of it fails the fetch.
+void CurlHttpClientTest::ignoresProxyEnvironment() {
+  QFETCH(QByteArray, variable);
+  PackageHostProcess host({"--port", "0", "--file", kPackage + "=50000"});
+  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  ScopedEnvironment environment;
+  environment.Set(variable, "http://127.0.0.1:" + QByteArray::number(ClosedPort()));
+  environment.Set("no_proxy", "");
+  environment.Set("NO_PROXY", "");
+
+  const Fetched fetched = Fetch(host.url(kPackage), kFetchReadSize);
+
+  QVERIFY(fetched.opened);
+  QCOMPARE(fetched.last, ReadResult::Status::End);
+  QVERIFY(fetched.body == PackageHostProcess::generatedContent(kPackage, 50000));
+}
+
+void CurlHttpClientTest::opensNothingItMayNotFetch_data() {
+  QTest::addColumn<QString>("url");  // %1: host and port of a live host; %2: a closed port
+
+  QTest::newRow("connection refused") << "http://127.0.0.1:%2/downloads/package.exe";
+  QTest::newRow("no scheme") << "%1/downloads/package.exe";
+  QTest::newRow("ftp") << "ftp://%1/downloads/package.exe";
+  QTest::newRow("file") << "file:///etc/hostname";
+  QTest::newRow("empty") << "";
+  QTest::newRow("not a URL") << "http://";
+}
+
+void CurlHttpClientTest::opensNothingItMayNotFetch() {
+  QFETCH(QString, url);
+  PackageHostProcess host({"--port", "0", "--file", kPackage + "=1000"});
+  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  if (url.contains("%2")) {
+    url = url.arg(host.hostAndPort(), QString::number(ClosedPort()));
+  } else if (url.contains("%1")) {
+    url = url.arg(host.hostAndPort());
+  }
+
+  QVERIFY(!Fetch(url, kFetchReadSize).opened);
+
+  QCOMPARE(host.requestLog(), QStringList());
+}
+
+QTEST_GUILESS_MAIN(CurlHttpClientTest)
+#include "CurlHttpClient_test.moc"
