@@ -8,8 +8,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -39,7 +39,8 @@ std::vector<std::byte> ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   const std::vector<char> chars{std::istreambuf_iterator<char>(in), {}};
   std::vector<std::byte> bytes(chars.size());
-  std::memcpy(bytes.data(), chars.data(), chars.size());
+  std::transform(chars.begin(), chars.end(), bytes.begin(),
+                 [](char c) { return static_cast<std::byte>(c); });
   return bytes;
 }
 
