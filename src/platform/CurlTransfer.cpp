@@ -98,7 +98,8 @@ bool CurlTransfer::SetOptions(const std::string& agent) {
   // deliberately no CURLOPT_TIMEOUT: a large download on a slow line may take long.
   set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                        static_cast<long>(timeouts_.connect.count())));
-  // Time-outs must not be raised through SIGALRM in a program that is not ours alone.
+  // No signals: libcurl would otherwise time name lookups out with SIGALRM, which is not
+  // safe in a program with other threads (Qt's among them).
   set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
   // Fewer, larger socket reads on fast links.
   set(curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes));
