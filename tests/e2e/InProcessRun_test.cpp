@@ -1,0 +1,110 @@
+// The window's whole run in this process, on the real HTTP client, files and
+// window stacking, against the package host on loopback: here the result line
+// can be read.
+#include <QLabel>
+#include <QTcpServer>
+#include <QtTest>
+
+#include "e2e/FaultCases.h"
+#include "e2e/RunFolder.h"
+#include "platform/CurlHttpClient.h"
+#include "platform/LocalFileSystem.h"
+#include "platform/SystemClock.h"
+#include "platform/X11WindowStacking.h"
+#include "startup/Settings.h"
+#include "support/fakes/FakeSound.h"
+#include "support/host/PackageHostProcess.h"
+#include "window/frmDownload.h"
+
+using namespace korvani;
+using e2e::FaultCase;
+
+namespace {
+
+// The local file system, with the run's folder as the program's folder.
+class FolderFileSystem : public platform::FileSystem {
+ public:
+  explicit FolderFileSystem(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  std::filesystem::path ProgramFolder() const override { return folder_; }
+  bool HoldsOrdinaryFile(const std::filesystem::path& folder) const override {
+    return real_.HoldsOrdinaryFile(folder);
+  }
+  bool ReplaceFile(const std::filesystem::path& destination,
+                   std::span<const std::byte> body) override {
+    return real_.ReplaceFile(destination, body);
+  }
+
+ private:
+  std::filesystem::path folder_;
+  platform::LocalFileSystem real_;
+};
+
+quint16 ClosedPort() {
+  QTcpServer server;
+  server.listen(QHostAddress::LocalHost);
+  return server.serverPort();  // closed again when `server` goes
+}
+
+}  // namespace
+
+class InProcessRunTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    if (QGuiApplication::platformName() != "xcb") {
+      QSKIP("needs an X server");
+    }
+    startup::gstrOSFamily = "xp";
+    startup::gstrLanguage = "en";
+  }
+
+  void resultLineAndFolderFollowTheServer_data() { e2e::AddFaultCases(); }
+  void resultLineAndFolderFollowTheServer() {
+    QFETCH(FaultCase, fault);
+    host::PackageHostProcess host(QStringList{"--generate"} + fault.hostArguments);
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    QString hostName = host.hostAndPort();
+    if (fault.server == FaultCase::Server::Refused) {
+      hostName = QString("127.0.0.1:%1").arg(ClosedPort());
+    } else if (fault.server == FaultCase::Server::Unresolvable) {
+      hostName = "packages.invalid";
+    }
+    qputenv("KORVANI_PACKAGE_HOST", hostName.toUtf8());
+    QList<QByteArray> setVariables;
+    for (const QString& variable : fault.environment) {
+      setVariables << variable.section('=', 0, 0).toUtf8();
+      qputenv(setVariables.last(), variable.section('=', 1).toUtf8());
+    }
+    const e2e::RunFolder folder("korvani-download", "a program", fault);
+
+    fakes::EventLog log;
+    fakes::FakeSound sound(log);
+    platform::CurlHttpClient http;
+    FolderFileSystem files(folder.path().toStdString());
+    platform::SystemClock clock;
+    platform::X11WindowStacking stacking;
+    window::frmDownload form(window::WindowServices{{http, sound, files, clock}, stacking});
+    form.Load();
+    for (const QByteArray& variable : setVariables) {
+      qunsetenv(variable);
+    }
+
+    const bool saved = fault.outcome == FaultCase::Outcome::Saved;
+    QCOMPARE(form.findChild<QLabel*>("lblProgress")->text(),
+             QString(saved ? e2e::kCompleteLine : e2e::kFailedLine));
+    QCOMPARE(log.StartingWith("defaultBeep").size(), saved ? 0 : 1);
+    QVERIFY(!form.IsLoaded());
+    QCOMPARE(folder.Entries(), (QStringList{e2e::kPackage, "korvani-download"}));
+    if (!fault.destinationIsFolder) {
+      QCOMPARE(folder.Package(), saved ? host::PackageHostProcess::placeholderPackage(e2e::kPackage)
+                                       : e2e::RunFolder::OldPackage());
+    }
+    if (fault.requests >= 0) {
+      QCOMPARE(host.requestLog().filter(" /downloads/").size(), fault.requests);
+    }
+  }
+};
+
+QTEST_MAIN(InProcessRunTest)
+#include "InProcessRun_test.moc"

@@ -1,0 +1,197 @@
+// The real program, run as a setup program runs it: from a folder of its own,
+// under the window manager, against the package host on loopback.
+#include <QElapsedTimer>
+#include <QFileSystemWatcher>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QtTest>
+
+#include "e2e/FaultCases.h"
+#include "e2e/RunFolder.h"
+#include "support/host/PackageHostProcess.h"
+
+using namespace korvani;
+using e2e::FaultCase;
+
+namespace {
+
+const QString kProgramName = "korvani-download";
+
+QByteArray ProgramBytes() {
+  QFile file(QStringLiteral(KORVANI_PROGRAM));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString Output(const QString& program, const QStringList& arguments) {
+  QProcess process;
+  process.start(program, arguments);
+  process.waitForFinished(10000);
+  return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
+// The program's window, once the window manager knows it.
+QString FindWindow() {
+  return Output("xdotool", {"search", "--name", "^Setup - Korvani$"}).section('\n', 0, 0);
+}
+
+quint16 ClosedPort() {
+  QTcpServer server;
+  server.listen(QHostAddress::LocalHost);
+  return server.serverPort();
+}
+
+// One run of the program in `folder`, with the package host at `host`.
+struct ProgramRun {
+  QProcess process;
+  QElapsedTimer clock;
+  qint64 finishedAt = -1;
+
+  ProgramRun(const e2e::RunFolder& folder, const QString& host, const QStringList& arguments,
+             const QStringList& environment = {}) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KORVANI_PACKAGE_HOST", host);
+    for (const QString& variable : environment) {
+      env.insert(variable.section('=', 0, 0), variable.section('=', 1));
+    }
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(QDir::tempPath());  // not the program's folder
+    QObject::connect(&process, &QProcess::finished, [this] { finishedAt = clock.elapsed(); });
+    clock.start();
+    process.start(folder.Path(kProgramName), arguments);
+  }
+
+  bool Finished() const { return finishedAt >= 0; }
+};
+
+}  // namespace
+
+class ProgramTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+      QSKIP("needs an X server with a window manager");
+    }
+    QVERIFY(!ProgramBytes().isEmpty());
+  }
+
+  // The package arrives byte for byte; the window stays on top while it is up
+  // and goes two seconds after the result; nothing is printed.
+  void fetchesThePackageAndCloses() {
+    QTemporaryDir served;
+    QByteArray body(883 * 1024, Qt::Uninitialized);
+    QRandomGenerator(42).fillRange(reinterpret_cast<quint32*>(body.data()), body.size() / 4);
+    QFile package(served.filePath("RUD_UZ7_de.exe"));
+    QVERIFY(package.open(QIODevice::WriteOnly));
+    package.write(body);
+    package.close();
+    host::PackageHostProcess host({"--root", served.path()});
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    FaultCase fault;
+    fault.destinationIsFolder = false;
+    const e2e::RunFolder folder(kProgramName, ProgramBytes(), fault);
+    QFileSystemWatcher watcher({folder.path()});
+    qint64 savedAt = -1;
+
+    ProgramRun run(folder, host.hostAndPort(), {"xp", "de"});
+    connect(&watcher, &QFileSystemWatcher::directoryChanged, this, [&] {
+      if (savedAt < 0 && QFile::exists(folder.Path("RUD_UZ7_de.exe"))) {
+        savedAt = run.clock.elapsed();
+      }
+    });
+    QString window;
+    QTRY_VERIFY_WITH_TIMEOUT(!(window = FindWindow()).isEmpty() || run.Finished(), 10000);
+    QVERIFY2(!window.isEmpty(), "the window never showed");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        Output("xprop", {"-id", window, "_NET_WM_STATE"}).contains("_NET_WM_STATE_ABOVE"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(run.Finished(), 20000);
+
+    QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.process.exitCode(), 0);
+    QCOMPARE(run.process.readAllStandardOutput(), QByteArray());
+    QCOMPARE(run.process.readAllStandardError(), QByteArray());
+    QVERIFY(FindWindow().isEmpty());
+    QFile saved(folder.Path("RUD_UZ7_de.exe"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QVERIFY(saved.readAll() == body);
+    QVERIFY(savedAt >= 0);
+    const qint64 shownAfterResult = run.finishedAt - savedAt;
+    QVERIFY2(shownAfterResult >= 1900 && shownAfterResult <= 3000,
+             qPrintable(QString("%1 ms").arg(shownAfterResult)));
+    QCOMPARE(host.requestLog().size(), 1);
+  }
+
+  void everyFaultEndsCleanly_data() { e2e::AddFaultCases(); }
+  void everyFaultEndsCleanly() {
+    QFETCH(FaultCase, fault);
+    host::PackageHostProcess host(QStringList{"--generate"} + fault.hostArguments);
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    QString hostName = host.hostAndPort();
+    if (fault.server == FaultCase::Server::Refused) {
+      hostName = QString("127.0.0.1:%1").arg(ClosedPort());
+    } else if (fault.server == FaultCase::Server::Unresolvable) {
+      hostName = "packages.invalid";
+    }
+    const e2e::RunFolder folder(kProgramName, ProgramBytes(), fault);
+
+    ProgramRun run(folder, hostName, {}, fault.environment);
+    QTRY_VERIFY_WITH_TIMEOUT(run.Finished(), 60000);
+
+    QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.process.exitCode(), 0);
+    QCOMPARE(run.process.readAllStandardOutput(), QByteArray());
+    QCOMPARE(run.process.readAllStandardError(), QByteArray());
+    QVERIFY(FindWindow().isEmpty());
+    QCOMPARE(folder.Entries(), (QStringList{e2e::kPackage, kProgramName}));
+    if (!fault.destinationIsFolder) {
+      const bool saved = fault.outcome == FaultCase::Outcome::Saved;
+      QVERIFY(folder.Package() == (saved
+                                       ? host::PackageHostProcess::placeholderPackage(e2e::kPackage)
+                                       : e2e::RunFolder::OldPackage()));
+    }
+    if (fault.requests >= 0) {
+      QCOMPARE(host.requestLog().filter(" /downloads/").size(), fault.requests);
+    }
+  }
+
+  // Closing the window during the pause ends the program at once, after the
+  // one fetch.
+  void closingDuringThePauseEndsTheProgram() {
+    host::PackageHostProcess host({"--generate"});
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    const e2e::RunFolder folder(kProgramName, ProgramBytes(), FaultCase{});
+    ProgramRun run(folder, host.hostAndPort(), {});
+    QTRY_VERIFY_WITH_TIMEOUT(folder.Package() != e2e::RunFolder::OldPackage() || run.Finished(),
+                             10000);
+    QVERIFY(!run.Finished());
+    const qint64 closedAt = run.clock.elapsed();
+    QProcess::execute("wmctrl", {"-c", "Setup - Korvani"});
+    QTRY_VERIFY_WITH_TIMEOUT(run.Finished(), 5000);
+
+    QVERIFY2(run.finishedAt - closedAt < 1000,
+             qPrintable(QString("%1 ms after the close").arg(run.finishedAt - closedAt)));
+    QCOMPARE(run.process.exitCode(), 0);
+    QCOMPARE(run.process.readAllStandardError(), QByteArray());
+    QCOMPARE(host.requestLog().size(), 1);
+    QVERIFY(folder.Package() == host::PackageHostProcess::placeholderPackage(e2e::kPackage));
+  }
+
+  // An OS family the catalogue does not list: nothing is asked of the host.
+  void unlistedFamilyFetchesNothing() {
+    host::PackageHostProcess host({"--generate"});
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    const e2e::RunFolder folder(kProgramName, ProgramBytes(), FaultCase{});
+    ProgramRun run(folder, host.hostAndPort(), {"XP", "de"});
+    QTRY_VERIFY_WITH_TIMEOUT(run.Finished(), 20000);
+    QCOMPARE(run.process.exitCode(), 0);
+    QCOMPARE(run.process.readAllStandardError(), QByteArray());
+    QVERIFY(host.requestLog().isEmpty());
+    QCOMPARE(folder.Entries(), (QStringList{e2e::kPackage, kProgramName}));
+    QVERIFY(folder.Package() == e2e::RunFolder::OldPackage());
+  }
+};
+
+QTEST_MAIN(ProgramTest)
+#include "Program_test.moc"
