@@ -69,16 +69,21 @@ trap korvani_stop_all EXIT
 
 # Starts Xvfb on a free display with openbox on it, and exports DISPLAY.
 korvani_start_display() {
-  local fifo display
+  local fifo display log
   fifo=$(mktemp -u)
   mkfifo "$fifo"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
   KORVANI_PIDS+=($!)
-  read -r -t 10 display <"$fifo" || { echo "Xvfb did not start" >&2; rm -f "$fifo"; exit 1; }
+  read -r -t 30 display <"$fifo" || { echo "Xvfb did not start" >&2; rm -f "$fifo"; exit 1; }
   rm -f "$fifo"
   export DISPLAY=":$display"
-  openbox >/dev/null 2>&1 &
+  log=$(mktemp)
+  openbox >"$log" 2>&1 &
   KORVANI_PIDS+=($!)
-  korvani_await 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
-    { echo "openbox did not start" >&2; exit 1; }
+  if ! korvani_await 30 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'; then
+    echo "openbox did not start on $DISPLAY:" >&2
+    cat "$log" >&2
+    exit 1
+  fi
+  rm -f "$log"
 }
