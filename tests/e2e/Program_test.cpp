@@ -81,7 +81,7 @@ class ProgramTest : public QObject {
   // and goes two seconds after the result; nothing is printed.
   void fetchesThePackageAndCloses() {
     QTemporaryDir served;
-    QByteArray body(883 * 1024, Qt::Uninitialized);
+    QByteArray body(qsizetype{883} * 1024, Qt::Uninitialized);
     QRandomGenerator(42).fillRange(reinterpret_cast<quint32*>(body.data()), body.size() / 4);
     QFile package(served.filePath("RUD_UZ7_de.exe"));
     QVERIFY(package.open(QIODevice::WriteOnly));

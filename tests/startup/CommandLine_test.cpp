@@ -104,6 +104,7 @@ class CommandLineTest : public QObject {
       storage.push_back(argument.toStdString());
     }
     std::vector<const char*> pointers;
+    pointers.reserve(storage.size());
     for (const std::string& argument : storage) {
       pointers.push_back(argument.c_str());
     }

@@ -24,7 +24,7 @@ void HideRaiseWarnings(QtMsgType type, const QMessageLogContext& context, const 
   }
 }
 
-constexpr std::size_t kGermanXpBytes = 883 * 1024;
+constexpr std::size_t kGermanXpBytes = std::size_t{883} * 1024;
 
 fakes::FakeHttpScript Serving(std::size_t bytes) {
   fakes::FakeHttpScript script;
