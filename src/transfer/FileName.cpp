@@ -5,7 +5,9 @@ namespace korvani::transfer {
 namespace {
 
 void AppendTwoDigits(std::string& text, int value) {
-  const int lastTwo = value % 100;
+  // Always two digits, even for a value the clock should never give: a name
+  // must not pick up a '-' or a '/' from it.
+  const int lastTwo = (value % 100 + 100) % 100;
   text += static_cast<char>('0' + lastTwo / 10);
   text += static_cast<char>('0' + lastTwo % 10);
 }

@@ -35,7 +35,7 @@ Decimal ShortestDecimal(double value) {
       std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::scientific);
   Decimal decimal;
   if (error != std::errc()) {
-    decimal.digits = "0";
+    decimal.digits.assign(1, '0');  // not = "0": GCC 12 misreads that as overlapping
     decimal.integerDigits = 1;
     return decimal;
   }
