@@ -6,7 +6,7 @@ KORVANI_BUILD=${KORVANI_BUILD:-$KORVANI_ROOT/build}
 
 # Debian 12 packages the build, the program and the tests need.
 KORVANI_PACKAGES=(
-  cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
+  cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libcurl4-openssl-dev libasound2-dev libcpp-httplib-dev libx11-dev
   fonts-liberation2
