@@ -10,7 +10,7 @@ KORVANI_PACKAGES=(
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libcurl4-openssl-dev libasound2-dev libcpp-httplib-dev libx11-dev
   fonts-liberation2
-  xvfb openbox x11-utils xdotool wmctrl imagemagick
+  xvfb openbox x11-utils xdotool wmctrl imagemagick openssl
 )
 
 korvani_missing_packages() {

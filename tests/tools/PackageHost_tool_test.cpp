@@ -3,14 +3,17 @@
 // decompression, retries) hides what the host actually sent.
 
 #include <QElapsedTimer>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "GeneratedContent.h"
 #include "support/host/PackageHostProcess.h"
+#include "support/host/TestCertificates.h"
 
 using korvani::host::PackageHostProcess;
+using korvani::host::TestCertificates;
 
 namespace {
 
@@ -153,6 +156,7 @@ class PackageHostTest : public QObject {
   void answersEachFaultMode();
   void stopsWhileHoldingAnAnswerBack_data();
   void stopsWhileHoldingAnAnswerBack();
+  void servesHttpsWithTheGivenCertificate();
   void servesOnlyKnownNamesUnderDownloads_data();
   void servesOnlyKnownNamesUnderDownloads();
   void servesEveryCataloguePackage_data();
@@ -186,6 +190,9 @@ void PackageHostTest::answersEachFaultMode_data() {
                             << QByteArray("/moved/RUD_UZ7_de.exe") << 200 << 0;
   QTest::newRow("redirect to file") << "redirect-file" << 302 << Body::kNothing << false
                                     << QByteArray("file:///etc/hostname") << 0 << 0;
+  QTest::newRow("redirect to another host")
+      << "redirect-to:https://127.0.0.1:9" << 302 << Body::kNothing << false
+      << QByteArray("https://127.0.0.1:9/downloads/RUD_UZ7_de.exe") << 0 << 0;
   QTest::newRow("redirect loop") << "redirect-loop" << 302 << Body::kNothing << false
                                  << QByteArray("/downloads/RUD_UZ7_de.exe") << 302 << 0;
   QTest::newRow("delayed headers")
@@ -283,6 +290,33 @@ void PackageHostTest::stopsWhileHoldingAnAnswerBack() {
   if (bodyBeforeStop == kBytesBeforeStall) {
     QCOMPARE(bodyReceived, kBytesBeforeStall);  // nothing was sent after the stall began
   }
+}
+
+// With --tls-cert the port speaks HTTPS only, with that certificate: a client that trusts
+// only the test CA accepts it for 127.0.0.1 and gets the package; plain HTTP gets no answer.
+void PackageHostTest::servesHttpsWithTheGivenCertificate() {
+  const TestCertificates certificates;
+  QVERIFY2(certificates.isReady(), qPrintable(certificates.failure()));
+  PackageHostProcess host(QStringList{"--generate"} +
+                          certificates.hostArguments(TestCertificates::Leaf::kSignedByTestCa));
+  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  const QByteArray target = "/downloads/" + kPackage.toLatin1();
+
+  QSslSocket socket;
+  QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+  tls.setCaCertificates(QSslCertificate::fromPath(certificates.caCertificate()));
+  tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+  socket.setSslConfiguration(tls);
+  socket.connectToHostEncrypted("127.0.0.1", host.port());
+  QVERIFY2(socket.waitForEncrypted(kResponseDeadlineMs), qPrintable(socket.errorString()));
+  socket.write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  const RawResponse response = ReadResponse(socket, kPackageSize);
+  QCOMPARE(response.status, 200);
+  QVERIFY(response.body == PackageHostProcess::placeholderPackage(kPackage));
+
+  QCOMPARE(Get(host.port(), target).status, 0);
+  QCOMPARE(host.requestLog().size(), 1);
+  QVERIFY(host.stop());
 }
 
 void PackageHostTest::servesOnlyKnownNamesUnderDownloads_data() {

@@ -66,6 +66,11 @@ std::optional<FaultMode> ParseFaultMode(std::string_view text) {
     mode.bytesPerSecond = *rate;
     return mode;
   }
+  if (word == "redirect-to" && !argument.empty()) {
+    mode.kind = FaultKind::kRedirectTo;
+    mode.baseUrl = argument;
+    return mode;
+  }
   if (hasArgument) {
     return std::nullopt;
   }

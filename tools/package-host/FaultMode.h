@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace korvani::packagehost {
@@ -18,6 +19,7 @@ enum class FaultKind {
   kRedirect,      // 302 to /moved/<name>, which serves the file
   kRedirectFile,  // 302 to file:///etc/hostname
   kRedirectLoop,  // 302 to the same target, forever
+  kRedirectTo,    // 302 to `baseUrl` + "/downloads/<name>", another host's
   kDelayHeaders,  // `seconds` before a normal answer
   kTrickle,       // the whole file, paced to `bytesPerSecond`
 };
@@ -27,11 +29,13 @@ struct FaultMode {
   int status = 0;
   double seconds = 0;
   std::uint64_t bytesPerSecond = 0;
+  std::string baseUrl;
 };
 
 // Reads "none", "status:CODE" (200-599), "short", "chunked-short", "stall:SECONDS",
-// "empty", "redirect", "redirect-file", "redirect-loop", "delay-headers:SECONDS" or
-// "trickle:BYTES_PER_SECOND". SECONDS may have a fraction. Nothing for anything else.
+// "empty", "redirect", "redirect-file", "redirect-loop", "redirect-to:BASEURL",
+// "delay-headers:SECONDS" or "trickle:BYTES_PER_SECOND". SECONDS may have a fraction;
+// BASEURL is taken as it is. Nothing for anything else.
 std::optional<FaultMode> ParseFaultMode(std::string_view text);
 
 }  // namespace korvani::packagehost

@@ -165,6 +165,9 @@ void FaultResponder::Answer(const httplib::Request& request, const std::string& 
     case FaultKind::kRedirectLoop:
       response.set_redirect(request.target);
       return;
+    case FaultKind::kRedirectTo:
+      response.set_redirect(mode_.baseUrl + "/downloads/" + PercentEncoded(name));
+      return;
     case FaultKind::kDelayHeaders:
       if (!stop_.WaitFor(mode_.seconds)) {
         response.status = 503;

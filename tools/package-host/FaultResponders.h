@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <string>
+#include <utility>
 
 #include "FaultMode.h"
 #include "PackageStore.h"
@@ -18,7 +19,7 @@ void ServeWhole(PackageStore::Bytes bytes, const StopSignal& stop, httplib::Resp
 // wherever it holds the answer back, so stopping the host ends every wait at once.
 class FaultResponder {
  public:
-  FaultResponder(FaultMode mode, const StopSignal& stop) : mode_(mode), stop_(stop) {}
+  FaultResponder(FaultMode mode, const StopSignal& stop) : mode_(std::move(mode)), stop_(stop) {}
 
   void Answer(const httplib::Request& request, const std::string& name, PackageStore::Bytes bytes,
               httplib::Response& response) const;

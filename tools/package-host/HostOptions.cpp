@@ -11,8 +11,10 @@ namespace korvani::packagehost {
 const char* const kHostUsage =
     "usage: korvani-package-host [--port N] [--root DIR] [--generate]\n"
     "                            [--file NAME=BYTES]... [--fault MODE] [--log FILE]\n"
+    "                            [--tls-cert FILE --tls-key FILE]\n"
     "MODE: none, status:CODE, short, chunked-short, stall:SECONDS, empty, redirect,\n"
-    "      redirect-file, redirect-loop, delay-headers:SECONDS, trickle:BYTES_PER_SECOND\n";
+    "      redirect-file, redirect-loop, redirect-to:BASEURL, delay-headers:SECONDS,\n"
+    "      trickle:BYTES_PER_SECOND\n";
 
 namespace {
 
@@ -54,7 +56,7 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, s
       continue;
     }
     if (option != "--port" && option != "--root" && option != "--file" && option != "--fault" &&
-        option != "--log") {
+        option != "--log" && option != "--tls-cert" && option != "--tls-key") {
       error = "unknown option \"" + std::string(option) + "\"";
       return false;
     }
@@ -82,9 +84,17 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, s
         return false;
       }
       options.fault = *fault;
+    } else if (option == "--tls-cert") {
+      options.tlsCertificate = value;
+    } else if (option == "--tls-key") {
+      options.tlsKey = value;
     } else {
       options.logFile = value;
     }
+  }
+  if (options.tlsCertificate.empty() != options.tlsKey.empty()) {
+    error = "--tls-cert and --tls-key go together";
+    return false;
   }
   return true;
 }

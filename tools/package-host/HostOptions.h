@@ -16,6 +16,9 @@ struct HostOptions {
   std::vector<std::pair<std::string, std::size_t>> generatedFiles;  // name, bytes
   FaultMode fault;
   std::string logFile;
+  // Both set: HTTPS with this certificate (PEM, chain allowed) and key instead of HTTP.
+  std::string tlsCertificate;
+  std::string tlsKey;
 };
 
 // Fills `options` from the command line. On a mistake, returns false and says why in

@@ -1,11 +1,10 @@
 // korvani-package-host: serves packages on 127.0.0.1 for the tests and the demo, and
 // misbehaves on request (see FaultMode.h). Prints the port it listens on, alone on one
-// line, then serves until SIGTERM or SIGINT.
+// line, then serves (HTTP, or HTTPS with --tls-cert) until SIGTERM or SIGINT.
 
 #include <httplib.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -16,6 +15,7 @@
 
 #include "FaultResponders.h"
 #include "HostOptions.h"
+#include "PackageServer.h"
 #include "PackageStore.h"
 #include "PlaceholderCatalogue.h"
 #include "RequestLog.h"
@@ -26,6 +26,7 @@ namespace {
 using korvani::packagehost::FaultKind;
 using korvani::packagehost::FaultResponder;
 using korvani::packagehost::HostOptions;
+using korvani::packagehost::PackageServer;
 using korvani::packagehost::PackageStore;
 using korvani::packagehost::RequestLog;
 using korvani::packagehost::StopSignal;
@@ -33,20 +34,6 @@ using korvani::packagehost::StopSignal;
 const char* const kListenAddress = "127.0.0.1";
 // Held-back answers each keep a worker; enough for every test that holds several at once.
 constexpr std::size_t kWorkerThreads = 32;
-
-// httplib's stop() does nothing until the accept loop has begun, so a signal that arrives
-// just after the port line would be lost. Closing the listening socket directly works in
-// both orders: the loop either ends or never starts.
-class PackageServer : public httplib::Server {
- public:
-  void StopListening() {
-    const socket_t listening = svr_sock_.exchange(INVALID_SOCKET);
-    if (listening != INVALID_SOCKET) {
-      ::shutdown(listening, SHUT_RDWR);
-      ::close(listening);
-    }
-  }
-};
 
 PackageStore BuildStore(const HostOptions& options) {
   PackageStore store;
@@ -64,7 +51,7 @@ PackageStore BuildStore(const HostOptions& options) {
   return store;
 }
 
-void ConfigureConnections(PackageServer& server) {
+void ConfigureConnections(httplib::Server& server) {
   // Only one request per connection: an idle keep-alive connection would hold up a stop.
   server.set_keep_alive_max_count(1);
   server.new_task_queue = [] {
@@ -73,7 +60,7 @@ void ConfigureConnections(PackageServer& server) {
   };
 }
 
-void AddRoutes(PackageServer& server, const PackageStore& store, const FaultResponder& responder,
+void AddRoutes(httplib::Server& server, const PackageStore& store, const FaultResponder& responder,
                const HostOptions& options, const StopSignal& stop, RequestLog* log) {
   if (log != nullptr) {
     // Logged on arrival, before any answer is held back.
@@ -107,7 +94,8 @@ void AddRoutes(PackageServer& server, const PackageStore& store, const FaultResp
 
 // Serves until SIGTERM or SIGINT (both blocked in every thread, taken by sigwait here).
 // True when a signal ended it, false when listening failed.
-bool ServeUntilSignalled(PackageServer& server, const sigset_t& stopSignals, StopSignal& stop) {
+template <typename Server>
+bool ServeUntilSignalled(Server& server, const sigset_t& stopSignals, StopSignal& stop) {
   std::thread signalWaiter([&server, &stopSignals, &stop] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
@@ -122,6 +110,25 @@ bool ServeUntilSignalled(PackageServer& server, const sigset_t& stopSignals, Sto
   }
   signalWaiter.join();
   return signalled;
+}
+
+// Binds `port` (0: any), prints the port taken and serves until signalled. The exit status.
+template <typename Server>
+int Serve(Server& server, int port, const sigset_t& stopSignals, StopSignal& stop) {
+  const int bound = port == 0 ? server.bind_to_any_port(kListenAddress)
+                    : server.bind_to_port(kListenAddress, port) ? port
+                                                                : -1;
+  if (bound <= 0) {
+    std::cerr << "korvani-package-host: cannot listen on " << kListenAddress << ':' << port << '\n';
+    return 1;
+  }
+  std::cout << bound << std::endl;
+
+  if (!ServeUntilSignalled(server, stopSignals, stop)) {
+    std::cerr << "korvani-package-host: listening failed\n";
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -155,23 +162,21 @@ int main(int argc, char** argv) {
   const PackageStore store = BuildStore(options);
   StopSignal stop;
   const FaultResponder responder(options.fault, stop);
-  PackageServer server;
-  ConfigureConnections(server);
-  AddRoutes(server, store, responder, options, stop, log ? &*log : nullptr);
-
-  const int port = options.port == 0 ? server.bind_to_any_port(kListenAddress)
-                   : server.bind_to_port(kListenAddress, options.port) ? options.port
-                                                                       : -1;
-  if (port <= 0) {
-    std::cerr << "korvani-package-host: cannot listen on " << kListenAddress << ':' << options.port
-              << '\n';
+  const auto setUp = [&](httplib::Server& server) {
+    ConfigureConnections(server);
+    AddRoutes(server, store, responder, options, stop, log ? &*log : nullptr);
+  };
+  if (options.tlsCertificate.empty()) {
+    PackageServer<httplib::Server> server;
+    setUp(server);
+    return Serve(server, options.port, stopSignals, stop);
+  }
+  PackageServer<httplib::SSLServer> server(options.tlsCertificate.c_str(), options.tlsKey.c_str());
+  if (!server.is_valid()) {
+    std::cerr << "korvani-package-host: cannot serve HTTPS with certificate "
+              << options.tlsCertificate << " and key " << options.tlsKey << '\n';
     return 1;
   }
-  std::cout << port << std::endl;
-
-  if (!ServeUntilSignalled(server, stopSignals, stop)) {
-    std::cerr << "korvani-package-host: listening failed\n";
-    return 1;
-  }
-  return 0;
+  setUp(server);
+  return Serve(server, options.port, stopSignals, stop);
 }

@@ -17,7 +17,8 @@ QString LogPath(const QTemporaryDir& folder) {
 
 }  // namespace
 
-PackageHostProcess::PackageHostProcess(const QStringList& arguments, int startDeadlineMs) {
+PackageHostProcess::PackageHostProcess(const QStringList& arguments, int startDeadlineMs)
+    : https_(arguments.contains("--tls-cert")) {
   if (!logFolder_.isValid()) {
     failure_ = "cannot create a folder for the request log: " + logFolder_.errorString();
     return;
@@ -61,7 +62,7 @@ PackageHostProcess::~PackageHostProcess() {
 }
 
 QString PackageHostProcess::baseUrl() const {
-  return "http://" + hostAndPort();
+  return (https_ ? "https://" : "http://") + hostAndPort();
 }
 
 QString PackageHostProcess::hostAndPort() const {

@@ -31,7 +31,7 @@ class PackageHostProcess {
   QString failure() const { return failure_; }
 
   quint16 port() const { return port_; }
-  // "http://127.0.0.1:PORT"
+  // "http://127.0.0.1:PORT", or "https://..." when started with --tls-cert
   QString baseUrl() const;
   // "127.0.0.1:PORT"
   QString hostAndPort() const;
@@ -55,6 +55,7 @@ class PackageHostProcess {
   QTemporaryDir logFolder_;
   QProcess process_;
   quint16 port_ = 0;
+  bool https_ = false;
   QString failure_;
   bool stopped_ = false;
   bool stoppedCleanly_ = false;
