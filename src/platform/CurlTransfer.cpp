@@ -8,9 +8,10 @@
 namespace korvani::platform {
 namespace {
 
-// The largest piece libcurl receives from the socket at once. Larger than the default
-// 16 KiB so that a fast local transfer needs fewer system calls.
-constexpr long kReceiveBufferBytes = 128L * 1024;
+// What one call of the body callback hands over at most: libcurl's receive buffer,
+// left at its default. A larger one makes a single perform read many buffers on a
+// fast link, and all of it beyond the caller's read piles up in the spill.
+constexpr std::size_t kReceiveBufferBytes = CURL_MAX_WRITE_SIZE;
 
 // libcurl hands header lines over whole, so a line is a Location header exactly when
 // it starts with the name and a colon.
@@ -101,8 +102,6 @@ bool CurlTransfer::SetOptions(const std::string& agent) {
   // No signals: libcurl would otherwise time name lookups out with SIGALRM, which is not
   // safe in a program with other threads (Qt's among them).
   set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
-  // Fewer, larger socket reads on fast links.
-  set(curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes));
   // The body is delivered into the caller's buffer as it arrives.
   set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody));
   set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, this));

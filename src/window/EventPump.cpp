@@ -1,6 +1,7 @@
 #include "window/EventPump.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QTimer>
 
 namespace korvani::window {
@@ -12,6 +13,19 @@ void ProcessEventsWaiting(QEventLoop::ProcessEventsFlags flags, std::chrono::mil
   wake.setTimerType(Qt::PreciseTimer);
   wake.start(atMost);
   QCoreApplication::processEvents(flags | QEventLoop::WaitForMoreEvents);
+}
+
+void ProcessEventsFor(std::chrono::milliseconds span) {
+  const QDeadlineTimer deadline(span, Qt::PreciseTimer);
+  QTimer wake;
+  wake.setSingleShot(true);
+  wake.setTimerType(Qt::PreciseTimer);
+  while (!deadline.hasExpired()) {
+    if (!wake.isActive()) {
+      wake.start(std::chrono::milliseconds(std::max<qint64>(1, deadline.remainingTime())));
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  }
 }
 
 }  // namespace korvani::window

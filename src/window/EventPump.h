@@ -9,4 +9,7 @@ namespace korvani::window {
 // for one to arrive, so that callers can pace a loop on events instead of spinning.
 void ProcessEventsWaiting(QEventLoop::ProcessEventsFlags flags, std::chrono::milliseconds atMost);
 
+// Processes events as they come for the whole of `span`, sleeping in between.
+void ProcessEventsFor(std::chrono::milliseconds span);
+
 }  // namespace korvani::window

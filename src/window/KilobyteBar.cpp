@@ -19,8 +19,16 @@ void KilobyteBar::SetMax(float kilobytes) {
 }
 
 void KilobyteBar::SetValue(float kilobytes) {
-  // QProgressBar ignores a value outside its range; hold it at the top instead.
-  bar_.setValue(std::min(KilobytesToSteps(kilobytes), bar_.maximum()));
+  heldSteps_ = KilobytesToSteps(kilobytes);
+}
+
+void KilobyteBar::Refresh() {
+  if (heldSteps_) {
+    // QProgressBar ignores a value outside its range; hold it at the top instead.
+    bar_.setValue(std::min(*heldSteps_, bar_.maximum()));
+    heldSteps_.reset();
+  }
+  bar_.repaint();
 }
 
 }  // namespace korvani::window

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QProgressBar>
+#include <optional>
 
 #include "transfer/ProgressView.h"
 
@@ -21,14 +22,16 @@ class KilobyteBar final : public transfer::ProgressBar {
 
   void SetMax(float kilobytes);
   float Max() const { return static_cast<float>(bar_.maximum()) / kStepsPerKilobyte; }
-  float Value() const { return static_cast<float>(bar_.value()) / kStepsPerKilobyte; }
 
-  // A body larger than expected shows a full bar rather than a frozen one.
+  // Held until Refresh(): QProgressBar repaints itself at once whenever its
+  // value grows by a visible step, which would undo the fetch's pacing of
+  // repaints. A body larger than expected shows a full bar, not a frozen one.
   void SetValue(float kilobytes) override;
-  void Refresh() override { bar_.repaint(); }
+  void Refresh() override;
 
  private:
   QProgressBar& bar_;
+  std::optional<int> heldSteps_;
 };
 
 }  // namespace korvani::window

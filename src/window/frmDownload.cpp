@@ -131,12 +131,14 @@ void frmDownload::WaitSeconds(double seconds) {
   const platform::Clock& clock = services_.transfer.clock;
   const auto end = clock.MonotonicNow() + std::chrono::duration_cast<std::chrono::nanoseconds>(
                                               std::chrono::duration<double>(seconds));
-  // Ends at the first reading past the end, or at once when the user closed
-  // the window: a closed window is never raised again.
+  // Ends at the first reading past the end, or once the user has closed the
+  // window: a closed window is never raised again.
   for (auto now = clock.MonotonicNow(); now <= end && loaded_; now = clock.MonotonicNow()) {
+    // A whole slice of events before each raise: the window manager answers a
+    // raise with events of its own, which would otherwise start the next pass
+    // at once and keep two processes and the X server busy for the pause.
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - now);
-    ProcessEventsWaiting(QEventLoop::AllEvents,
-                         std::clamp(left, std::chrono::milliseconds(1), kPausePass));
+    ProcessEventsFor(std::clamp(left, std::chrono::milliseconds(1), kPausePass));
     if (loaded_) {
       raise();
     }

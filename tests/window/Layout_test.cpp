@@ -197,8 +197,10 @@ class LayoutTest : public QObject {
     auto* widget = window.form.findChild<QProgressBar*>("pgbDownload");
     window::KilobyteBar(*widget).SetMax(10.0F);
     bar.SetValue(4.0F);
+    bar.Refresh();
     QCOMPARE(widget->value(), 4000);
     bar.SetValue(25.0F);
+    bar.Refresh();
     QCOMPARE(widget->value(), widget->maximum());
   }
 
