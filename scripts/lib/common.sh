@@ -8,7 +8,7 @@ KORVANI_BUILD=${KORVANI_BUILD:-$KORVANI_ROOT/build}
 KORVANI_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
-  libcurl4-openssl-dev libasound2-dev libcpp-httplib-dev libx11-dev
+  libcurl4-openssl-dev libasound2-dev libcpp-httplib-dev libx11-dev libxdamage-dev
   fonts-liberation2
   xvfb openbox x11-utils xdotool wmctrl imagemagick openssl
 )
