@@ -10,10 +10,14 @@ namespace korvani::e2e {
 
 struct FaultCase {
   enum class Server { Live, Refused, Unresolvable };
+  // The host redirects to a second one on HTTPS, whose certificate is self-signed or
+  // signed by a test CA that the program trusts.
+  enum class Https { None, SelfSigned, TrustedCa };
   enum class Outcome { Saved, NothingSaved };
 
   QStringList hostArguments{};  // besides --generate
   Server server = Server::Live;
+  Https https = Https::None;
   QStringList environment{};         // NAME=VALUE for the program
   bool destinationIsFolder = false;  // a folder of the package's name stands in the way
   Outcome outcome = Outcome::Saved;
@@ -25,9 +29,14 @@ inline const char* kPackage = "RUD_UZ7_en.exe";
 inline const char* kCompleteLine = "Download Complete: 793 KB";
 inline const char* kFailedLine = "Download Failed";
 
-inline void AddFaultCases() {
+// Only a program in a process of its own can be made to trust the test CA: libcurl reads
+// the system's trust store, which the process test replaces in a private mount namespace.
+enum class Runner { InProcess, Process };
+
+inline void AddFaultCases(Runner runner) {
   QTest::addColumn<FaultCase>("fault");
   using S = FaultCase::Server;
+  using H = FaultCase::Https;
   using O = FaultCase::Outcome;
   const QStringList proxies{"http_proxy=http://127.0.0.1:9", "HTTP_PROXY=http://127.0.0.1:9",
                             "https_proxy=http://127.0.0.1:9", "ALL_PROXY=http://127.0.0.1:9"};
@@ -58,6 +67,11 @@ inline void AddFaultCases() {
   QTest::newRow("destination cannot be written")
       << FaultCase{.destinationIsFolder = true, .outcome = O::NothingSaved};
   QTest::newRow("proxy variables ignored") << FaultCase{.environment = proxies};
+  QTest::newRow("HTTPS, self-signed certificate")
+      << FaultCase{.https = H::SelfSigned, .outcome = O::NothingSaved};
+  if (runner == Runner::Process) {
+    QTest::newRow("HTTPS, trusted test CA") << FaultCase{.https = H::TrustedCa};
+  }
   // Thirty seconds without a byte before the transfer is given up.
   QTest::newRow("stall after some bytes")
       << FaultCase{.hostArguments = fault("stall:60"), .outcome = O::NothingSaved};

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "e2e/FaultCases.h"
+#include "e2e/HttpsHost.h"
 #include "e2e/RunFolder.h"
 #include "platform/CurlHttpClient.h"
 #include "platform/LocalFileSystem.h"
@@ -59,10 +60,13 @@ class InProcessRunTest : public QObject {
     startup::gstrLanguage = "en";
   }
 
-  void resultLineAndFolderFollowTheServer_data() { e2e::AddFaultCases(); }
+  void resultLineAndFolderFollowTheServer_data() { e2e::AddFaultCases(e2e::Runner::InProcess); }
   void resultLineAndFolderFollowTheServer() {
     QFETCH(FaultCase, fault);
-    host::PackageHostProcess host(QStringList{"--generate"} + fault.hostArguments);
+    const e2e::HttpsHost https(fault.https);
+    QVERIFY2(https.isReady(), qPrintable(https.failure()));
+    host::PackageHostProcess host(QStringList{"--generate"} + fault.hostArguments +
+                                  https.redirectArguments());
     QVERIFY2(host.isReady(), qPrintable(host.failure()));
     QString hostName = host.hostAndPort();
     if (fault.server == FaultCase::Server::Refused) {
@@ -102,6 +106,9 @@ class InProcessRunTest : public QObject {
     }
     if (fault.requests >= 0) {
       QCOMPARE(host.requestLog().filter(" /downloads/").size(), fault.requests);
+    }
+    if (fault.https != FaultCase::Https::None) {
+      QCOMPARE(https.requests(), saved ? 1 : 0);
     }
   }
 };

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "e2e/FaultCases.h"
+#include "e2e/HttpsHost.h"
 #include "e2e/RunFolder.h"
 #include "support/host/PackageHostProcess.h"
 
@@ -41,14 +42,42 @@ quint16 ClosedPort() {
   return server.serverPort();
 }
 
-// One run of the program in `folder`, with the package host at `host`.
+// The trust store libcurl reads; its path is compiled in, and no variable moves it.
+const char* const kTrustStore = "/etc/ssl/certs/ca-certificates.crt";
+
+// unshare's arguments to run `program` in a private mount namespace where `ca` stands in
+// for the trust store, so the program trusts that CA alone and the real store stays as it
+// is.
+QStringList TrustingOnly(const QString& ca, const QString& program, const QStringList& arguments) {
+  const QString script =
+      QString(R"(mount --bind "$1" %1 && shift && exec "$0" "$@")").arg(kTrustStore);
+  return QStringList{"--mount", "--propagation", "private", "sh", "-c", script, program, ca} +
+         arguments;
+}
+
+// Why no private trust store can be set up on this machine (no unshare, or no right to
+// mount); empty when one can.
+QString PrivateTrustStoreRefusal(const QString& ca) {
+  QProcess probe;
+  probe.start("unshare", TrustingOnly(ca, "true", {}));
+  if (!probe.waitForFinished(10000)) {
+    return "unshare: " + probe.errorString();
+  }
+  if (probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0) {
+    return "unshare: " + QString::fromLocal8Bit(probe.readAllStandardError()).trimmed();
+  }
+  return {};
+}
+
+// One run of the program in `folder`, with the package host at `host`; trusting only
+// `trustedCa` when one is given.
 struct ProgramRun {
   QProcess process;
   QElapsedTimer clock;
   qint64 finishedAt = -1;
 
   ProgramRun(const e2e::RunFolder& folder, const QString& host, const QStringList& arguments,
-             const QStringList& environment = {}) {
+             const QStringList& environment = {}, const QString& trustedCa = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("KORVANI_PACKAGE_HOST", host);
     for (const QString& variable : environment) {
@@ -58,7 +87,11 @@ struct ProgramRun {
     process.setWorkingDirectory(QDir::tempPath());  // not the program's folder
     QObject::connect(&process, &QProcess::finished, [this] { finishedAt = clock.elapsed(); });
     clock.start();
-    process.start(folder.Path(kProgramName), arguments);
+    if (trustedCa.isEmpty()) {
+      process.start(folder.Path(kProgramName), arguments);
+    } else {
+      process.start("unshare", TrustingOnly(trustedCa, folder.Path(kProgramName), arguments));
+    }
   }
 
   bool Finished() const { return finishedAt >= 0; }
@@ -123,10 +156,19 @@ class ProgramTest : public QObject {
     QCOMPARE(host.requestLog().size(), 1);
   }
 
-  void everyFaultEndsCleanly_data() { e2e::AddFaultCases(); }
+  void everyFaultEndsCleanly_data() { e2e::AddFaultCases(e2e::Runner::Process); }
   void everyFaultEndsCleanly() {
     QFETCH(FaultCase, fault);
-    host::PackageHostProcess host(QStringList{"--generate"} + fault.hostArguments);
+    const e2e::HttpsHost https(fault.https);
+    QVERIFY2(https.isReady(), qPrintable(https.failure()));
+    if (!https.trustedCa().isEmpty()) {
+      const QString refusal = PrivateTrustStoreRefusal(https.trustedCa());
+      if (!refusal.isEmpty()) {
+        QSKIP(qPrintable("the test CA cannot be trusted in a private mount namespace: " + refusal));
+      }
+    }
+    host::PackageHostProcess host(QStringList{"--generate"} + fault.hostArguments +
+                                  https.redirectArguments());
     QVERIFY2(host.isReady(), qPrintable(host.failure()));
     QString hostName = host.hostAndPort();
     if (fault.server == FaultCase::Server::Refused) {
@@ -136,7 +178,7 @@ class ProgramTest : public QObject {
     }
     const e2e::RunFolder folder(kProgramName, ProgramBytes(), fault);
 
-    ProgramRun run(folder, hostName, {}, fault.environment);
+    ProgramRun run(folder, hostName, {}, fault.environment, https.trustedCa());
     QTRY_VERIFY_WITH_TIMEOUT(run.Finished(), 60000);
 
     QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
@@ -145,14 +187,17 @@ class ProgramTest : public QObject {
     QCOMPARE(run.process.readAllStandardError(), QByteArray());
     QVERIFY(FindWindow().isEmpty());
     QCOMPARE(folder.Entries(), (QStringList{e2e::kPackage, kProgramName}));
+    const bool saved = fault.outcome == FaultCase::Outcome::Saved;
     if (!fault.destinationIsFolder) {
-      const bool saved = fault.outcome == FaultCase::Outcome::Saved;
       QVERIFY(folder.Package() == (saved
                                        ? host::PackageHostProcess::placeholderPackage(e2e::kPackage)
                                        : e2e::RunFolder::OldPackage()));
     }
     if (fault.requests >= 0) {
       QCOMPARE(host.requestLog().filter(" /downloads/").size(), fault.requests);
+    }
+    if (fault.https != FaultCase::Https::None) {
+      QCOMPARE(https.requests(), saved ? 1 : 0);
     }
   }
 

@@ -33,7 +33,7 @@ class RunFolder {
   QString path() const { return dir_.path(); }
   QString Path(const QString& name) const { return dir_.filePath(name); }
 
-  static QByteArray OldPackage() { return QByteArray(2 * 1024 * 1024, 'o'); }
+  static QByteArray OldPackage() { return QByteArray(qsizetype{2} * 1024 * 1024, 'o'); }
 
   // Everything in the folder, hidden files included: a temporary file left
   // behind would show here.

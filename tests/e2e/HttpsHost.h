@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QStringList>
+#include <optional>
+
+#include "e2e/FaultCases.h"
+#include "support/host/PackageHostProcess.h"
+#include "support/host/TestCertificates.h"
+
+namespace korvani::e2e {
+
+// The second host of the HTTPS cases: the package host on HTTPS with the case's
+// certificate, made for this run, which the plain host sends every download to. Nothing
+// at all for the other cases.
+class HttpsHost {
+ public:
+  explicit HttpsHost(FaultCase::Https https) {
+    if (https == FaultCase::Https::None) {
+      return;
+    }
+    certificates_.emplace();
+    if (!certificates_->isReady()) {
+      failure_ = certificates_->failure();
+      return;
+    }
+    const auto leaf = https == FaultCase::Https::SelfSigned
+                          ? host::TestCertificates::Leaf::kSelfSigned
+                          : host::TestCertificates::Leaf::kSignedByTestCa;
+    if (https == FaultCase::Https::TrustedCa) {
+      trustedCa_ = certificates_->caCertificate();
+    }
+    host_.emplace(QStringList{"--generate"} + certificates_->hostArguments(leaf));
+    failure_ = host_->failure();
+  }
+
+  bool isReady() const { return failure_.isEmpty(); }
+  QString failure() const { return failure_; }
+
+  // What the plain host needs besides --generate to send every download here.
+  QStringList redirectArguments() const {
+    if (!host_) {
+      return {};
+    }
+    return {"--fault", "redirect-to:" + host_->baseUrl()};
+  }
+  // The certificate the program must trust for this case; empty when none.
+  QString trustedCa() const { return trustedCa_; }
+  // Requests of /downloads/ that got through the TLS handshake to this host.
+  qsizetype requests() const {
+    return host_ ? host_->requestLog().filter(" /downloads/").size() : 0;
+  }
+
+ private:
+  std::optional<host::TestCertificates> certificates_;
+  std::optional<host::PackageHostProcess> host_;
+  QString trustedCa_;
+  QString failure_;
+};
+
+}  // namespace korvani::e2e
