@@ -2,12 +2,12 @@
 // window stacking, against the package host on loopback: here the result line
 // can be read.
 #include <QLabel>
-#include <QTcpServer>
 #include <QtTest>
 
 #include "e2e/FaultCases.h"
 #include "e2e/HttpsHost.h"
 #include "e2e/RunFolder.h"
+#include "e2e/ServerAddress.h"
 #include "platform/CurlHttpClient.h"
 #include "platform/LocalFileSystem.h"
 #include "platform/SystemClock.h"
@@ -40,12 +40,6 @@ class FolderFileSystem : public platform::FileSystem {
   platform::LocalFileSystem real_;
 };
 
-quint16 ClosedPort() {
-  QTcpServer server;
-  server.listen(QHostAddress::LocalHost);
-  return server.serverPort();  // closed again when `server` goes
-}
-
 }  // namespace
 
 class InProcessRunTest : public QObject {
@@ -68,12 +62,7 @@ class InProcessRunTest : public QObject {
     host::PackageHostProcess host(QStringList{"--generate"} + fault.hostArguments +
                                   https.redirectArguments());
     QVERIFY2(host.isReady(), qPrintable(host.failure()));
-    QString hostName = host.hostAndPort();
-    if (fault.server == FaultCase::Server::Refused) {
-      hostName = QString("127.0.0.1:%1").arg(ClosedPort());
-    } else if (fault.server == FaultCase::Server::Unresolvable) {
-      hostName = "packages.invalid";
-    }
+    const QString hostName = e2e::ServerAddress(fault, host);
     qputenv("KORVANI_PACKAGE_HOST", hostName.toUtf8());
     QList<QByteArray> setVariables;
     for (const QString& variable : fault.environment) {

@@ -5,12 +5,12 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTcpServer>
 #include <QtTest>
 
 #include "e2e/FaultCases.h"
 #include "e2e/HttpsHost.h"
 #include "e2e/RunFolder.h"
+#include "e2e/ServerAddress.h"
 #include "support/host/PackageHostProcess.h"
 
 using namespace korvani;
@@ -35,12 +35,6 @@ QString Output(const QString& program, const QStringList& arguments) {
 // The program's window, once the window manager knows it.
 QString FindWindow() {
   return Output("xdotool", {"search", "--name", "^Setup - Korvani$"}).section('\n', 0, 0);
-}
-
-quint16 ClosedPort() {
-  QTcpServer server;
-  server.listen(QHostAddress::LocalHost);
-  return server.serverPort();
 }
 
 // The trust store libcurl reads; its path is compiled in, and no variable moves it.
@@ -169,12 +163,7 @@ class ProgramTest : public QObject {
     host::PackageHostProcess host(QStringList{"--generate"} + fault.hostArguments +
                                   https.redirectArguments());
     QVERIFY2(host.isReady(), qPrintable(host.failure()));
-    QString hostName = host.hostAndPort();
-    if (fault.server == FaultCase::Server::Refused) {
-      hostName = QString("127.0.0.1:%1").arg(ClosedPort());
-    } else if (fault.server == FaultCase::Server::Unresolvable) {
-      hostName = "packages.invalid";
-    }
+    const QString hostName = e2e::ServerAddress(fault, host);
     const e2e::RunFolder folder(kProgramName, ProgramBytes(), fault);
 
     ProgramRun run(folder, hostName, {}, fault.environment, https.trustedCa());
