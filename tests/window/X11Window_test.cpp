@@ -155,26 +155,23 @@ class X11WindowTest : public QObject {
     QVERIFY(shot.pixelColor(39, 160) != shot.pixelColor(41, 160));
   }
 
-  // Another always-on-top window raised during the pause is behind ours again
-  // at once.
+  // Another program's always-on-top window, activated during the pause, is
+  // behind ours again at once.
   void pauseWinsBackTheFront() {
     WindowRun run;
     run.clock.autoAdvance = 0ns;  // the pause ends when the test closes the window
-    QWidget rival;
-    rival.setWindowFlag(Qt::WindowStaysOnTopHint);
-    rival.setWindowTitle("rival");
-    rival.resize(600, 500);
+    QProcess rival;
     QString stacking;
     WId oursId = 0;
     run.stacking.probe = [&](WId, bool topmost) {
       if (!topmost) {
         return;
       }
-      rival.show();
+      rival.start("xmessage", {"-title", "rival", "-geometry", "600x500+300+250", "rival"});
       // Both run inside the pause, which processes events.
-      QTimer::singleShot(500, &rival, [&] {
-        rival.raise();
-        rival.activateWindow();
+      QTimer::singleShot(500, &run.form, [&] {
+        QProcess::execute("wmctrl", {"-r", "rival", "-b", "add,above"});
+        QProcess::execute("wmctrl", {"-a", "rival"});
       });
       QTimer::singleShot(800, &run.form, [&] {
         stacking = Output("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"});
@@ -183,13 +180,16 @@ class X11WindowTest : public QObject {
       });
     };
     run.form.Load();
+    const WId rivalId = Output("xdotool", {"search", "--name", "^rival$"}).toULong();
+    rival.kill();
+    rival.waitForFinished(5000);
 
     const QStringList order = stacking.section('#', 1).split(',', Qt::SkipEmptyParts);
     int ours = -1, theirs = -1;
     for (int i = 0; i < order.size(); ++i) {
       const WId id = order[i].trimmed().toULong(nullptr, 0);
       ours = id == oursId ? i : ours;
-      theirs = id == rival.winId() ? i : theirs;
+      theirs = id == rivalId ? i : theirs;
     }
     QVERIFY2(ours >= 0 && theirs >= 0, qPrintable(stacking));
     QVERIFY2(ours > theirs, qPrintable(stacking));  // later in the list is further up
