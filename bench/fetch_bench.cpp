@@ -27,9 +27,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "BenchFolderFileSystem.h"
 #include "ProcessMemory.h"
 #include "platform/CurlHttpClient.h"
+#include "platform/LocalFileSystem.h"
 #include "platform/Sound.h"
 #include "platform/SystemClock.h"
 #include "platform/X11WindowStacking.h"
@@ -120,7 +120,7 @@ int Run(int argc, char** argv) {
   QApplication application(argc, argv);
   korvani::platform::CurlHttpClient http;
   NoTones sound;
-  korvani::bench::BenchFolderFileSystem files(folder.Path());
+  korvani::platform::LocalFileSystem files(folder.Path());
   korvani::platform::SystemClock clock;
   korvani::platform::X11WindowStacking stacking;
   const korvani::transfer::TransferServices services{http, sound, files, clock};

@@ -91,6 +91,9 @@ void SyncFolder(const std::filesystem::path& folder) {
 }  // namespace
 
 std::filesystem::path LocalFileSystem::ProgramFolder() const {
+  if (programFolder_) {
+    return *programFolder_;
+  }
   std::error_code error;
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) {

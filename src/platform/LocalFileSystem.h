@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "platform/FileSystem.h"
 
 namespace korvani::platform {
@@ -7,7 +9,14 @@ namespace korvani::platform {
 // The local POSIX file system.
 class LocalFileSystem final : public FileSystem {
  public:
-  // The folder of /proc/self/exe; an empty path when it cannot be read.
+  // The program's folder is the folder of /proc/self/exe.
+  LocalFileSystem() = default;
+  // The program's folder is `programFolder`: a run that saves elsewhere, as the
+  // benchmarks and the end-to-end tests do.
+  explicit LocalFileSystem(std::filesystem::path programFolder)
+      : programFolder_(std::move(programFolder)) {}
+
+  // An empty path when /proc/self/exe cannot be read.
   std::filesystem::path ProgramFolder() const override;
   // Hidden means a name that starts with "."; links are judged by what they point to.
   bool HoldsOrdinaryFile(const std::filesystem::path& folder) const override;
@@ -15,6 +24,9 @@ class LocalFileSystem final : public FileSystem {
   // file would get, is written, synced and renamed over it; then the folder is synced.
   bool ReplaceFile(const std::filesystem::path& destination,
                    std::span<const std::byte> body) override;
+
+ private:
+  std::optional<std::filesystem::path> programFolder_;
 };
 
 }  // namespace korvani::platform

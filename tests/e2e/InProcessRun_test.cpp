@@ -20,28 +20,6 @@
 using namespace korvani;
 using e2e::FaultCase;
 
-namespace {
-
-// The local file system, with the run's folder as the program's folder.
-class FolderFileSystem : public platform::FileSystem {
- public:
-  explicit FolderFileSystem(std::filesystem::path folder) : folder_(std::move(folder)) {}
-  std::filesystem::path ProgramFolder() const override { return folder_; }
-  bool HoldsOrdinaryFile(const std::filesystem::path& folder) const override {
-    return real_.HoldsOrdinaryFile(folder);
-  }
-  bool ReplaceFile(const std::filesystem::path& destination,
-                   std::span<const std::byte> body) override {
-    return real_.ReplaceFile(destination, body);
-  }
-
- private:
-  std::filesystem::path folder_;
-  platform::LocalFileSystem real_;
-};
-
-}  // namespace
-
 class InProcessRunTest : public QObject {
   Q_OBJECT
 
@@ -74,7 +52,7 @@ class InProcessRunTest : public QObject {
     fakes::EventLog log;
     fakes::FakeSound sound(log);
     platform::CurlHttpClient http;
-    FolderFileSystem files(folder.path().toStdString());
+    platform::LocalFileSystem files(folder.path().toStdString());
     platform::SystemClock clock;
     platform::X11WindowStacking stacking;
     window::frmDownload form(window::WindowServices{{http, sound, files, clock}, stacking});
