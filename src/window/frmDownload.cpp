@@ -20,7 +20,7 @@ namespace {
 
 constexpr const char* kTitle = "Setup - Korvani";
 constexpr int kPauseSeconds = 2;
-// A pass of the pause waits this long for events before it raises the window
+// A pass of the pause handles events this long before it raises the window
 // again: often enough to win back the front at once, rare enough to cost no CPU.
 constexpr std::chrono::milliseconds kPausePass{15};
 // How long showing the window waits for the window manager to map it.

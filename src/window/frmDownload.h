@@ -2,7 +2,6 @@
 
 #include <QWidget>
 #include <memory>
-#include <optional>
 
 #include "transfer/ProgressView.h"
 #include "window/KilobyteBar.h"
