@@ -3,13 +3,22 @@
 #include <alsa/asoundlib.h>
 
 #include <QApplication>
+#include <algorithm>
+#include <atomic>
+#include <future>
+#include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "platform/AlsaPcm.h"
 #include "platform/ToneSamples.h"
 
 namespace korvani::platform {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr int kSampleRate = 48000;
 // Lets the sound server buffer a tenth of a second: enough to play without gaps,
@@ -24,7 +33,7 @@ void IgnoreAlsaError(const char* /*file*/, int /*line*/, const char* /*function*
 AlsaPcm OpenDefaultPlayback() {
   snd_pcm_t* pcm = nullptr;
   // Opened without blocking: a device held by another program fails at once instead of
-  // stalling the download until it is free.
+  // waiting until it is free.
   if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
     return nullptr;
   }
@@ -41,9 +50,15 @@ AlsaPcm OpenDefaultPlayback() {
   return owned;
 }
 
-bool WriteAll(snd_pcm_t* pcm, const std::vector<std::int16_t>& samples) {
+// True once every sample has been written; false when the device fails or the
+// caller has given up on the tone.
+bool WriteAll(snd_pcm_t* pcm, const std::vector<std::int16_t>& samples,
+              const std::atomic<bool>& abandoned) {
   std::size_t written = 0;
   while (written < samples.size()) {
+    if (abandoned) {
+      return false;
+    }
     const snd_pcm_sframes_t result = snd_pcm_writei(
         pcm, samples.data() + written, static_cast<snd_pcm_uframes_t>(samples.size() - written));
     if (result < 0) {
@@ -58,6 +73,51 @@ bool WriteAll(snd_pcm_t* pcm, const std::vector<std::int16_t>& samples) {
   return true;
 }
 
+void PlayTone(const std::vector<std::int16_t>& samples, const std::atomic<bool>& abandoned) {
+  const AlsaPcm pcm = OpenDefaultPlayback();
+  // A device that took too long to open would sound the tone late, out of step
+  // with what the caller went on to do.
+  if (!pcm || abandoned) {
+    return;
+  }
+  if (WriteAll(pcm.get(), samples, abandoned)) {
+    snd_pcm_drain(pcm.get());
+  }
+}
+
+// Plays the tone on a thread of its own and waits for it until `deadline`. True
+// unless the tone was still going then.
+//
+// A worker that misses its deadline is detached, never joined: it may be blocked
+// in a call that never returns (ALSA's file plugin opening a FIFO that nobody
+// reads waits for a reader for good), and joining it, here or in a destructor,
+// would hold the program just the same. It owns all it touches (its samples, the
+// PCM it opens and closes, and its share of the flag that tells it it has been
+// given up), so it may outlive its caller; if it ever returns, it closes the
+// device and ends without a sound, and otherwise the process's exit ends it.
+bool PlayWithin(std::vector<std::int16_t> samples, Clock::time_point deadline) {
+  auto abandoned = std::make_shared<std::atomic<bool>>(false);
+  std::promise<void> played;
+  std::future<void> ended = played.get_future();
+  std::thread worker;
+  try {
+    worker = std::thread(
+        [samples = std::move(samples), abandoned, played = std::move(played)]() mutable {
+          PlayTone(samples, *abandoned);
+          played.set_value();
+        });
+  } catch (const std::system_error&) {
+    return true;  // no thread to play on: this tone is skipped, the device is not to blame
+  }
+  if (ended.wait_until(deadline) == std::future_status::ready) {
+    worker.join();
+    return true;
+  }
+  *abandoned = true;
+  worker.detach();
+  return false;
+}
+
 }  // namespace
 
 DesktopSound::DesktopSound() {
@@ -66,17 +126,21 @@ DesktopSound::DesktopSound() {
 }
 
 void DesktopSound::Beep(int frequencyHz, int durationMs) {
-  const std::vector<std::int16_t> samples = ToneSamples(frequencyHz, durationMs, kSampleRate);
+  if (stuck_) {
+    return;
+  }
+  std::vector<std::int16_t> samples = ToneSamples(frequencyHz, durationMs, kSampleRate);
   if (samples.empty()) {
     return;
   }
-  const AlsaPcm pcm = OpenDefaultPlayback();
-  if (!pcm) {
+  const Clock::time_point started = Clock::now();
+  const std::chrono::milliseconds length(durationMs);
+  if (!PlayWithin(std::move(samples), started + length + slackLeft_)) {
+    stuck_ = true;
     return;
   }
-  if (WriteAll(pcm.get(), samples)) {
-    snd_pcm_drain(pcm.get());
-  }
+  const Clock::duration overrun = Clock::now() - started - length;
+  slackLeft_ -= std::clamp(overrun, Clock::duration::zero(), slackLeft_);
 }
 
 void DesktopSound::DefaultBeep() {

@@ -7,7 +7,9 @@ namespace korvani::platform {
 class Sound {
  public:
   virtual ~Sound() = default;
-  // Plays a sine tone and returns once it has been played in full.
+  // Plays a sine tone and returns once it has been played in full, or at once
+  // when the device does not take it in time: a tone never holds its caller
+  // for long, whatever the device does.
   virtual void Beep(int frequencyHz, int durationMs) = 0;
   // Rings the desktop's own bell.
   virtual void DefaultBeep() = 0;

@@ -1,9 +1,14 @@
+#include "platform/DesktopSound.h"
+
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -112,6 +117,7 @@ class DesktopSoundTest : public QObject {
   void playsOnlyTheTonesAskedFor();
   void withoutDeviceReturnsPromptlyAndPrintsNothing_data();
   void withoutDeviceReturnsPromptlyAndPrintsNothing();
+  void stuckDeviceHoldsTheTonesNoLongerThanTheirSlack();
 };
 
 // Both tones the download plays, captured once.
@@ -163,6 +169,36 @@ void DesktopSoundTest::withoutDeviceReturnsPromptlyAndPrintsNothing_data() {
       << QByteArray("pcm.!default { type hw card 31 }\n");
   QTest::newRow("default PCM of an unknown type")
       << QByteArray("pcm.!default { type no_such_plugin }\n");
+}
+
+// ALSA's file plugin opens its file when the PCM opens; a FIFO without a reader
+// holds that open for good, as a device that never answers would.
+void DesktopSoundTest::stuckDeviceHoldsTheTonesNoLongerThanTheirSlack() {
+  QTemporaryDir dir;
+  const QString fifo = dir.filePath("tone.fifo");
+  QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QString configPath = dir.filePath("asoundrc");
+  QVERIFY(WriteText(configPath, QStringLiteral("pcm.!default {\n"
+                                               "  type file\n"
+                                               "  slave.pcm { type null }\n"
+                                               "  file \"%1\"\n"
+                                               "  format \"raw\"\n"
+                                               "}\n")
+                                    .arg(fifo)
+                                    .toUtf8()));
+
+  const PlayerRun run = RunPlayer(configPath, {"--print-ms", "1500", "100", "1800", "200"});
+
+  QVERIFY(run.finished);
+  QCOMPARE(run.exitCode, 0);
+  bool isNumber = false;
+  const int tookMs = run.output.trimmed().toInt(&isNumber);
+  QVERIFY2(isNumber, run.output.constData());
+  // The first tone waits out its length and the whole slack, the second none.
+  constexpr auto kBound = std::chrono::milliseconds(100 + 200 + 500);
+  QVERIFY2(
+      tookMs >= 100 + korvani::platform::DesktopSound::kSlack.count() && tookMs < kBound.count(),
+      qPrintable(QString("%1 ms").arg(tookMs)));
 }
 
 void DesktopSoundTest::withoutDeviceReturnsPromptlyAndPrintsNothing() {

@@ -1,13 +1,25 @@
 // Plays the tones named on its command line ("HZ MS HZ MS ...") through DesktopSound, so
 // that a test can choose the ALSA configuration (ALSA_CONFIG_PATH) before ALSA reads it.
+// With --print-ms first, it then prints how many milliseconds the tones took.
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/DesktopSound.h"
 
 int main(int argc, char** argv) {
+  const bool printMs = argc > 1 && std::strcmp(argv[1], "--print-ms") == 0;
+  const int first = printMs ? 2 : 1;
+  const auto started = std::chrono::steady_clock::now();
   korvani::platform::DesktopSound sound;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  for (int i = first; i + 1 < argc; i += 2) {
     sound.Beep(std::atoi(argv[i]), std::atoi(argv[i + 1]));
+  }
+  if (printMs) {
+    const auto took = std::chrono::steady_clock::now() - started;
+    std::printf("%lld\n", static_cast<long long>(
+                              std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
   }
   return 0;
 }
