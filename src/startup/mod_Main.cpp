@@ -1,6 +1,7 @@
 #include "startup/mod_Main.h"
 
 #include <QApplication>
+#include <cstdlib>
 #include <vector>
 
 #include "platform/CurlHttpClient.h"
@@ -9,14 +10,22 @@
 #include "platform/SystemClock.h"
 #include "platform/X11WindowStacking.h"
 #include "startup/CommandLine.h"
+#include "startup/PlatformChoice.h"
 #include "window/frmDownload.h"
 
 namespace korvani::startup {
 namespace {
 
 // The program prints nothing, Qt's own warnings included.
-void DiscardMessage(QtMsgType /*type*/, const QMessageLogContext& /*context*/,
-                    const QString& /*message*/) {}
+void DiscardMessage(QtMsgType type, const QMessageLogContext& /*context*/,
+                    const QString& /*message*/) {
+  // Qt aborts after a fatal message, for instance when no platform in the list can
+  // start. The program reports nothing to whoever started it, so it ends as quietly
+  // as after any other run.
+  if (type == QtFatalMsg) {
+    std::_Exit(0);
+  }
+}
 
 void RunWindow(const window::WindowServices& services) {
   window::frmDownload form(services);
@@ -47,11 +56,17 @@ void StartUp(const std::string& argumentText, const window::WindowServices& serv
 
 int Main(int argc, char** argv) {
   qInstallMessageHandler(DiscardMessage);
-  // Taken before QApplication, which removes the arguments it understands.
   const std::vector<const char*> arguments(argv + std::min(argc, 1), argv + argc);
   const std::string argumentText = ArgumentText(arguments);
 
-  QApplication application(argc, argv);
+  // Qt reads its platform from here when QApplication starts, and no earlier.
+  qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(ChoosePlatform(ReadDisplayEnvironment())));
+  // The command line is ours alone: Qt would take "-platform", "-reverse", "-style"
+  // and the like from it as its own options. Qt's settings come from the environment.
+  char fallbackName[] = "korvani-download";
+  char* qtArgv[] = {argc > 0 ? argv[0] : fallbackName, nullptr};
+  int qtArgc = 1;
+  QApplication application(qtArgc, qtArgv);
   platform::CurlHttpClient http;
   platform::DesktopSound sound;
   platform::LocalFileSystem files;

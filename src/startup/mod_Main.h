@@ -6,8 +6,9 @@
 
 namespace korvani::startup {
 
-// The process's start: sets up the desktop services and runs StartUp. Always
-// returns 0: the program reports nothing to whoever started it.
+// The process's start: chooses Qt's platform, sets up the desktop services and
+// runs StartUp with the whole command line. Always returns 0, and never aborts:
+// the program reports nothing to whoever started it.
 int Main(int argc, char** argv);
 
 // Fixes the two settings from the argument text and loads the download window,
