@@ -1,0 +1,383 @@
+// The real program on the desktops people run and without any: an X display,
+// Wayland with and without XWayland, no display at all, a display that does not
+// answer; with Qt's options on its command line and a sound device that never
+// takes a tone. Whatever the desktop, the run ends quietly with status 0.
+// Needs $DISPLAY with a window manager (scripts/test provides both); the Wayland
+// cases need weston with its headless backend and XWayland.
+#include <sys/stat.h>
+
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QtTest>
+#include <climits>
+#include <memory>
+
+#include "e2e/FaultCases.h"
+#include "e2e/RunFolder.h"
+#include "support/host/PackageHostProcess.h"
+
+// After Qt's headers, which Xlib's macros (Bool, None, Status, ...) would break.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+
+using namespace korvani;
+
+namespace {
+
+const QString kProgramName = "korvani-download";
+constexpr int kRunDeadlineMs = 30000;
+
+QByteArray ProgramBytes() {
+  QFile file(QStringLiteral(KORVANI_PROGRAM));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Changes to the test's own environment: "NAME=VALUE" sets, a bare "NAME" removes.
+QProcessEnvironment Environment(const QStringList& changes) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  for (const QString& change : changes) {
+    if (change.contains('=')) {
+      environment.insert(change.section('=', 0, 0), change.section('=', 1));
+    } else {
+      environment.remove(change);
+    }
+  }
+  return environment;
+}
+
+// The program's window on `display`, once a window manager knows it; empty until then.
+QString FindWindow(const QString& display) {
+  QProcess xdotool;
+  xdotool.setProcessEnvironment(Environment({"DISPLAY=" + display}));
+  xdotool.start("xdotool", {"search", "--name", "^Setup - Korvani$"});
+  xdotool.waitForFinished(10000);
+  return QString::fromLocal8Bit(xdotool.readAllStandardOutput()).section('\n', 0, 0).trimmed();
+}
+
+// One run of the program in its own folder, against the package host.
+struct ProgramRun {
+  e2e::RunFolder folder{kProgramName, ProgramBytes(), e2e::FaultCase{}};
+  QProcess process;
+
+  ProgramRun(const host::PackageHostProcess& host, const QStringList& arguments,
+             const QStringList& environment) {
+    process.setProcessEnvironment(
+        Environment(QStringList{"KORVANI_PACKAGE_HOST=" + host.hostAndPort()} + environment));
+    process.setWorkingDirectory(QDir::tempPath());  // not the program's folder
+    process.start(folder.Path(kProgramName), arguments);
+  }
+
+  ~ProgramRun() {
+    if (!Finished()) {
+      process.kill();
+      process.waitForFinished(5000);
+    }
+  }
+  ProgramRun(const ProgramRun&) = delete;
+  ProgramRun& operator=(const ProgramRun&) = delete;
+
+  bool Finished() const { return process.state() == QProcess::NotRunning; }
+  bool Saved() const {
+    return folder.Package() == host::PackageHostProcess::placeholderPackage(e2e::kPackage);
+  }
+};
+
+// Ended normally with status 0, having printed nothing.
+void VerifyQuietEnd(ProgramRun& run) {
+  QTRY_VERIFY_WITH_TIMEOUT(run.Finished(), kRunDeadlineMs);
+  QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+  QCOMPARE(run.process.exitCode(), 0);
+  QCOMPARE(run.process.readAllStandardOutput(), QByteArray());
+  QCOMPARE(run.process.readAllStandardError(), QByteArray());
+}
+
+struct DisplayCloser {
+  void operator()(Display* display) const { XCloseDisplay(display); }
+};
+
+// Counts the bells rung on the X server of $DISPLAY, as XKB reports them to
+// every client that asks: the bell the user hears, whoever rings it.
+class BellCounter {
+ public:
+  BellCounter() : display_(XOpenDisplay(nullptr)) {
+    int opcode = 0;
+    int error = 0;
+    int major = XkbMajorVersion;
+    int minor = XkbMinorVersion;
+    if (display_ &&
+        XkbQueryExtension(display_.get(), &opcode, &eventBase_, &error, &major, &minor)) {
+      ready_ =
+          XkbSelectEvents(display_.get(), XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask) != 0;
+      XSync(display_.get(), False);
+    }
+  }
+
+  bool isReady() const { return ready_; }
+
+  // The bells rung since the last call. The server has sent every bell that it
+  // rang before this call's round trip, so they are all queued here by its end.
+  int Take() {
+    XSync(display_.get(), False);
+    int bells = 0;
+    while (XPending(display_.get()) > 0) {
+      XkbEvent event;
+      XNextEvent(display_.get(), &event.core);
+      bells += static_cast<int>(event.type == eventBase_ && event.any.xkb_type == XkbBellNotify);
+    }
+    return bells;
+  }
+
+ private:
+  std::unique_ptr<Display, DisplayCloser> display_;
+  int eventBase_ = 0;
+  bool ready_ = false;
+};
+
+// weston on its headless backend with XWayland, in a runtime folder of its own,
+// for one test.
+class Weston {
+ public:
+  Weston() {
+    if (QStandardPaths::findExecutable("weston").isEmpty()) {
+      refusal_ = "weston is not installed";
+      return;
+    }
+    process_.setProcessEnvironment(
+        Environment({"XDG_RUNTIME_DIR=" + runtime_.path(), "DISPLAY", "WAYLAND_DISPLAY"}));
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    process_.start("weston", {"--backend=headless-backend.so", "--xwayland",
+                              "--socket=" + QString(kSocket), "--log=" + runtime_.filePath("log")});
+    // weston names the X display it listens on in its log; it picks the number.
+    static const QRegularExpression kListening("xserver listening on display (:\\d+)");
+    QRegularExpressionMatch listening;
+    const bool started = QTest::qWaitFor(
+        [&] {
+          QFile log(runtime_.filePath("log"));
+          listening = kListening.match(log.open(QIODevice::ReadOnly) ? log.readAll() : "");
+          return listening.hasMatch() || process_.state() == QProcess::NotRunning;
+        },
+        10000);
+    if (!started || !listening.hasMatch() || !QFile::exists(runtime_.filePath(kSocket))) {
+      refusal_ = "weston --backend=headless-backend.so --xwayland did not start: " +
+                 QString::fromLocal8Bit(process_.readAll());
+      return;
+    }
+    xDisplay_ = listening.captured(1);
+  }
+
+  ~Weston() {
+    process_.terminate();
+    if (!process_.waitForFinished(5000)) {
+      process_.kill();
+      process_.waitForFinished(5000);
+    }
+  }
+  Weston(const Weston&) = delete;
+  Weston& operator=(const Weston&) = delete;
+
+  // Why weston cannot serve here; empty when it runs.
+  QString refusal() const { return refusal_; }
+  // The environment of a client in a Wayland session: `withX` adds XWayland's display.
+  QStringList Session(bool withX) const {
+    return {"QT_QPA_PLATFORM", "XDG_SESSION_TYPE=wayland", "XDG_RUNTIME_DIR=" + runtime_.path(),
+            "WAYLAND_DISPLAY=" + QString(kSocket), withX ? "DISPLAY=" + xDisplay_ : "DISPLAY"};
+  }
+  QString xDisplay() const { return xDisplay_; }
+
+ private:
+  static constexpr const char* kSocket = "wayland-korvani";
+  QTemporaryDir runtime_;
+  QProcess process_;
+  QString refusal_;
+  QString xDisplay_;
+};
+
+// An ALSA configuration whose default device is a file plugin writing into a
+// FIFO that nobody reads: opening it never returns.
+class StuckSoundDevice {
+ public:
+  StuckSoundDevice() {
+    const QString fifo = folder_.filePath("tones.fifo");
+    QFile config(folder_.filePath("asoundrc"));
+    ready_ = mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 &&
+             config.open(QIODevice::WriteOnly) &&
+             config.write(QString("pcm.!default { type file slave.pcm { type null } file \"%1\" "
+                                  "format \"raw\" }\n")
+                              .arg(fifo)
+                              .toUtf8()) > 0;
+  }
+  bool isReady() const { return ready_; }
+  QString variable() const { return "ALSA_CONFIG_PATH=" + folder_.filePath("asoundrc"); }
+
+ private:
+  QTemporaryDir folder_;
+  bool ready_ = false;
+};
+
+bool IsColoured(QRgb pixel) {
+  return QColor(pixel).hsvSaturation() > 80;  // the window is grey but for its logo and bar
+}
+
+struct Span {
+  int first = INT_MAX;
+  int last = -1;
+  bool isEmpty() const { return last < 0; }
+};
+
+// Where the bar's fill stands in `during`, seen against `full`, where the bar is
+// filled to the end: the columns filled already, and those still to fill. Only the
+// rows still to fill are looked at, so the logo, coloured in both, plays no part.
+std::pair<Span, Span> FilledAndToFill(const QImage& during, const QImage& full) {
+  QList<int> barRows;
+  Span toFill;
+  for (int y = 0; y < full.height(); ++y) {
+    for (int x = 0; x < full.width(); ++x) {
+      if (IsColoured(full.pixel(x, y)) && !IsColoured(during.pixel(x, y))) {
+        toFill = {std::min(toFill.first, x), std::max(toFill.last, x)};
+        if (barRows.isEmpty() || barRows.back() != y) {
+          barRows.append(y);
+        }
+      }
+    }
+  }
+  Span filled;
+  for (const int y : barRows) {
+    for (int x = 0; x < full.width(); ++x) {
+      if (IsColoured(full.pixel(x, y)) && IsColoured(during.pixel(x, y))) {
+        filled = {std::min(filled.first, x), std::max(filled.last, x)};
+      }
+    }
+  }
+  return {filled, toFill};
+}
+
+}  // namespace
+
+class DesktopsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+      QSKIP("needs an X server with a window manager");
+    }
+    QVERIFY(!ProgramBytes().isEmpty());
+  }
+
+  // A failed run rings the desktop's bell once, after the fetch; a saved one
+  // never. Runs that cannot show a window go on unseen and still save.
+  void endsQuietlyWhateverTheDesktop_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<bool>("stuckSound");
+    QTest::addColumn<bool>("saved");
+
+    QTest::newRow("X display, sound device that never answers")
+        << QStringList{} << QStringList{} << true << true;
+    QTest::newRow("no display at all")
+        << QStringList{} << QStringList{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"} << false
+        << true;
+    QTest::newRow("X display that nobody serves")
+        << QStringList{} << QStringList{"DISPLAY=:4999", "WAYLAND_DISPLAY"} << false << true;
+    QTest::newRow("QT_QPA_PLATFORM naming no plugin")
+        << QStringList{} << QStringList{"QT_QPA_PLATFORM=nothing"} << false << true;
+    // Two words: an OS family that no package is listed for.
+    QTest::newRow("-platform nothing")
+        << QStringList{"-platform", "nothing"} << QStringList{} << false << false;
+  }
+
+  void endsQuietlyWhateverTheDesktop() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, environment);
+    QFETCH(bool, stuckSound);
+    QFETCH(bool, saved);
+    const StuckSoundDevice stuck;
+    QVERIFY(stuck.isReady());
+    if (stuckSound) {
+      environment.append(stuck.variable());
+    }
+    BellCounter bells;
+    QVERIFY2(bells.isReady(), "no XKB on the X server");
+    host::PackageHostProcess host({"--generate"});
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+
+    ProgramRun run(host, arguments, environment);
+    VerifyQuietEnd(run);
+
+    QCOMPARE(run.Saved(), saved);
+    QCOMPARE(run.folder.Entries(), (QStringList{e2e::kPackage, kProgramName}));
+    QCOMPARE(host.requestLog().size(), saved ? 1 : 0);
+    QCOMPARE(bells.Take(), saved ? 0 : 1);
+  }
+
+  // Qt never sees "-reverse", so the bar keeps filling from the left.
+  void reverseIsAWordNotALayout() {
+    host::PackageHostProcess host({"--generate", "--fault", "trickle:200000"});
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    ProgramRun run(host, {"-reverse"}, {});
+    QString window;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !(window = FindWindow(qEnvironmentVariable("DISPLAY"))).isEmpty() || run.Finished(), 10000);
+    QVERIFY2(!window.isEmpty(), "the window never showed");
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const auto grab = [&] { return screen->grabWindow(window.toULongLong()).toImage(); };
+
+    QList<QImage> during;
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, this, [&] { during.append(grab()); });
+    sampler.start(100);
+    QTRY_VERIFY_WITH_TIMEOUT(run.Saved() || run.Finished(), kRunDeadlineMs);
+    sampler.stop();
+    QVERIFY2(!run.Finished(), "the pause was over before the bar could be seen full");
+    // The last state of the fetch is painted before the package is saved.
+    const QImage full = grab();
+
+    int partlyFilled = 0;
+    for (const QImage& image : std::as_const(during)) {
+      const auto [filled, toFill] = FilledAndToFill(image, full);
+      if (!filled.isEmpty() && !toFill.isEmpty()) {
+        ++partlyFilled;
+        // Both ends of the fill lie left of the stretch still to fill; an edge column
+        // may be partly painted.
+        QVERIFY2(filled.first < toFill.first && filled.last < toFill.last,
+                 qPrintable(QString("filled %1-%2, to fill %3-%4")
+                                .arg(filled.first)
+                                .arg(filled.last)
+                                .arg(toFill.first)
+                                .arg(toFill.last)));
+      }
+    }
+    QVERIFY2(partlyFilled > 0, "no screenshot caught the bar part-way");
+    VerifyQuietEnd(run);
+    QVERIFY(run.Saved());
+  }
+
+  void onWayland_data() {
+    QTest::addColumn<bool>("withXWayland");
+    QTest::newRow("XWayland beside: an X11 window there") << true;
+    QTest::newRow("Wayland alone") << false;
+  }
+
+  void onWayland() {
+    QFETCH(bool, withXWayland);
+    const Weston weston;
+    if (!weston.refusal().isEmpty()) {
+      QSKIP(qPrintable(weston.refusal()));
+    }
+    host::PackageHostProcess host({"--generate"});
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+
+    ProgramRun run(host, {}, weston.Session(withXWayland));
+    if (withXWayland) {
+      QTRY_VERIFY_WITH_TIMEOUT(!FindWindow(weston.xDisplay()).isEmpty() || run.Finished(), 10000);
+      QVERIFY2(!run.Finished(), "no X11 window on XWayland's display");
+    }
+    VerifyQuietEnd(run);
+    QVERIFY(run.Saved());
+  }
+};
+
+QTEST_MAIN(DesktopsTest)
+#include "Desktops_test.moc"
