@@ -30,10 +30,10 @@ constexpr std::array<CataloguePackage, 14> kPackages = {{
 }};
 
 const CataloguePackage* Find(std::string_view osFamily, std::string_view language) {
-  const auto* found = std::find_if(kPackages.begin(), kPackages.end(), [&](const auto& package) {
+  const auto found = std::find_if(kPackages.begin(), kPackages.end(), [&](const auto& package) {
     return package.family == osFamily && package.language == language;
   });
-  return found == kPackages.end() ? nullptr : found;
+  return found == kPackages.end() ? nullptr : &*found;
 }
 
 }  // namespace
