@@ -125,9 +125,9 @@ void SelectPackageTest::unlistedFamilyGivesNoPackage() {
 
 // The list the package host serves from: the same packages, of the same sizes.
 void SelectPackageTest::listsExactlyThePackagesItChooses() {
-  QStringList chosen;
+  QStringList byHand;
   for (const ListedLanguage& row : kListed) {
-    chosen << QString("%1 %2").arg(XpPath(row.language)).arg(row.xpKilobytes)
+    byHand << QString("%1 %2").arg(XpPath(row.language)).arg(row.xpKilobytes)
            << QString("%1 %2").arg(Win9xPath(row.language)).arg(row.win9xKilobytes);
   }
   QStringList listed;
@@ -140,9 +140,9 @@ void SelectPackageTest::listsExactlyThePackagesItChooses() {
         SelectPackage(std::string(package.family), std::string(package.language), kHost);
     QCOMPARE(QString::fromStdString(choice.url), QString::fromStdString("http://" + kHost) + path);
   }
-  chosen.sort();
+  byHand.sort();
   listed.sort();
-  QCOMPARE(listed, chosen);
+  QCOMPARE(listed, byHand);
 }
 
 void SelectPackageTest::hostFromEnvironmentReachesUrl() {
