@@ -1,8 +1,8 @@
 #include "catalogue/SelectPackage.h"
 
+#include <algorithm>
 #include <array>
-#include <cstddef>
-#include <string_view>
+#include <utility>
 
 #include "catalogue/PackageHost.h"
 
@@ -10,60 +10,53 @@ namespace korvani::catalogue {
 
 namespace {
 
-constexpr std::size_t kLanguageCount = 7;
-
-// The same codes, in the same order, for every family; the sizes below follow this order.
-constexpr std::array<std::string_view, kLanguageCount> kLanguages = {"de", "en", "es", "fr",
-                                                                     "it", "jp", "nl"};
 constexpr std::string_view kFallbackLanguage = "en";
 
-struct FamilyEntry {
-  std::string_view code;
-  std::string_view pathPrefix;  // between the host and the language code
-  std::string_view pathSuffix;  // after the language code
-  std::array<float, kLanguageCount> kilobytes;
-  float fallbackKilobytes;  // the size of the fallback language's package
-};
-
-constexpr std::array<FamilyEntry, 2> kFamilies = {{
-    {"xp", "/downloads/RUD_UZ7_", ".exe", {883, 793, 851, 848, 841, 852, 804}, 793},
-    {"9x", "/downloads/VUD_", "_win98.exe", {778, 690, 746, 753, 748, 756, 712}, 690},
+constexpr std::array<CataloguePackage, 14> kPackages = {{
+    {"xp", "de", "RUD_UZ7_de.exe", 883},
+    {"xp", "en", "RUD_UZ7_en.exe", 793},
+    {"xp", "es", "RUD_UZ7_es.exe", 851},
+    {"xp", "fr", "RUD_UZ7_fr.exe", 848},
+    {"xp", "it", "RUD_UZ7_it.exe", 841},
+    {"xp", "jp", "RUD_UZ7_jp.exe", 852},
+    {"xp", "nl", "RUD_UZ7_nl.exe", 804},
+    {"9x", "de", "VUD_de_win98.exe", 778},
+    {"9x", "en", "VUD_en_win98.exe", 690},
+    {"9x", "es", "VUD_es_win98.exe", 746},
+    {"9x", "fr", "VUD_fr_win98.exe", 753},
+    {"9x", "it", "VUD_it_win98.exe", 748},
+    {"9x", "jp", "VUD_jp_win98.exe", 756},
+    {"9x", "nl", "VUD_nl_win98.exe", 712},
 }};
 
-const FamilyEntry* FindFamily(const std::string& osFamily) {
-  for (const FamilyEntry& family : kFamilies) {
-    if (osFamily == family.code) {
-      return &family;
-    }
-  }
-  return nullptr;
-}
-
-std::string PackageUrl(const FamilyEntry& family, std::string_view language,
-                       const std::string& packageHost) {
-  std::string url = "http://";
-  url += packageHost;
-  url += family.pathPrefix;
-  url += language;
-  url += family.pathSuffix;
-  return url;
+const CataloguePackage* Find(std::string_view osFamily, std::string_view language) {
+  const auto found = std::find_if(kPackages.begin(), kPackages.end(), [&](const auto& package) {
+    return package.family == osFamily && package.language == language;
+  });
+  return found == kPackages.end() ? nullptr : &*found;
 }
 
 }  // namespace
 
+std::span<const CataloguePackage> CataloguePackages() {
+  return kPackages;
+}
+
 PackageChoice SelectPackage(const std::string& osFamily, const std::string& language,
                             const std::string& packageHost) {
-  const FamilyEntry* family = FindFamily(osFamily);
-  if (family == nullptr) {
+  // An unlisted code never reaches the URL: the host only serves the listed packages.
+  const CataloguePackage* package = Find(osFamily, language);
+  if (package == nullptr) {
+    package = Find(osFamily, kFallbackLanguage);
+  }
+  if (package == nullptr) {
     return {};
   }
-  for (std::size_t index = 0; index < kLanguages.size(); ++index) {
-    if (language == kLanguages[index]) {
-      return {PackageUrl(*family, language, packageHost), family->kilobytes[index]};
-    }
-  }
-  // An unlisted code never reaches the URL: the host only serves the listed packages.
-  return {PackageUrl(*family, kFallbackLanguage, packageHost), family->fallbackKilobytes};
+  std::string url = "http://";
+  url += packageHost;
+  url += "/downloads/";
+  url += package->fileName;
+  return {std::move(url), static_cast<float>(package->kilobytes)};
 }
 
 PackageChoice SelectPackage(const std::string& osFamily, const std::string& language) {

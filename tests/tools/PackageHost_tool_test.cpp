@@ -9,17 +9,28 @@
 #include <QtTest>
 
 #include "GeneratedContent.h"
+#include "catalogue/SelectPackage.h"
 #include "support/host/PackageHostProcess.h"
 #include "support/host/TestCertificates.h"
 
+using korvani::catalogue::CataloguePackage;
+using korvani::catalogue::CataloguePackages;
 using korvani::host::PackageHostProcess;
 using korvani::host::TestCertificates;
 
 namespace {
 
 constexpr int kResponseDeadlineMs = 20000;
-const QString kPackage = "RUD_UZ7_de.exe";
-constexpr qint64 kPackageSize = qint64{883} * 1024;
+
+QString FileName(const CataloguePackage& package) {
+  return QString::fromLatin1(package.fileName.data(), qsizetype(package.fileName.size()));
+}
+
+// The package most cases fetch; any of the catalogue would do.
+const CataloguePackage& kCataloguePackage = CataloguePackages().front();
+const QString kPackage = FileName(kCataloguePackage);
+const QByteArray kPackageTarget = "/downloads/" + kPackage.toLatin1();
+const qint64 kPackageSize = qint64{kCataloguePackage.kilobytes} * 1024;
 constexpr qint64 kBytesBeforeStall = qint64{64} * 1024;
 
 struct RawResponse {
@@ -144,9 +155,29 @@ QByteArray ReadUntilClosed(QTcpSocket& socket) {
 
 enum class Body { kWhole, kFirstPart, kNothing, kErrorPage };
 
+// What the host answers to a request of kPackage in one fault mode.
+struct FaultAnswer {
+  QString fault;
+  int status = 200;
+  Body body = Body::kWhole;
+  bool chunked = false;
+  QByteArray location{};   // empty: no Location header
+  int locationStatus = 0;  // what the host answers at `location`; 0: not asked
+  int atLeastMs = 0;       // how long the host takes at the least
+};
+
+// What the host answers to one request target when it serves a folder and two
+// generated files.
+struct TargetAnswer {
+  QByteArray target;
+  int status = 404;
+  QByteArray body{};  // checked for 200 only
+};
+
 }  // namespace
 
-Q_DECLARE_METATYPE(Body)
+Q_DECLARE_METATYPE(FaultAnswer)
+Q_DECLARE_METATYPE(TargetAnswer)
 
 class PackageHostTest : public QObject {
   Q_OBJECT
@@ -168,52 +199,51 @@ class PackageHostTest : public QObject {
 };
 
 void PackageHostTest::answersEachFaultMode_data() {
-  QTest::addColumn<QString>("fault");
-  QTest::addColumn<int>("status");
-  QTest::addColumn<Body>("body");
-  QTest::addColumn<bool>("chunked");
-  QTest::addColumn<QByteArray>("location");
-  QTest::addColumn<int>("locationStatus");  // what the host answers at `location`
-  QTest::addColumn<int>("atLeastMs");       // how long the host takes at the least
+  QTest::addColumn<FaultAnswer>("expected");
 
-  QTest::newRow("none") << "none" << 200 << Body::kWhole << false << QByteArray() << 0 << 0;
-  QTest::newRow("status 404") << "status:404" << 404 << Body::kErrorPage << false << QByteArray()
-                              << 0 << 0;
-  QTest::newRow("status 500") << "status:500" << 500 << Body::kErrorPage << false << QByteArray()
-                              << 0 << 0;
-  QTest::newRow("short") << "short" << 200 << Body::kFirstPart << false << QByteArray() << 0 << 0;
-  QTest::newRow("chunked short") << "chunked-short" << 200 << Body::kFirstPart << true
-                                 << QByteArray() << 0 << 0;
-  QTest::newRow("stall") << "stall:0.5" << 200 << Body::kWhole << false << QByteArray() << 0 << 500;
-  QTest::newRow("empty") << "empty" << 200 << Body::kNothing << false << QByteArray() << 0 << 0;
-  QTest::newRow("redirect") << "redirect" << 302 << Body::kNothing << false
-                            << QByteArray("/moved/RUD_UZ7_de.exe") << 200 << 0;
-  QTest::newRow("redirect to file") << "redirect-file" << 302 << Body::kNothing << false
-                                    << QByteArray("file:///etc/hostname") << 0 << 0;
+  const QByteArray moved = "/moved/" + kPackage.toLatin1();
+  QTest::newRow("none") << FaultAnswer{.fault = "none"};
+  QTest::newRow("status 404") << FaultAnswer{
+      .fault = "status:404", .status = 404, .body = Body::kErrorPage};
+  QTest::newRow("status 500") << FaultAnswer{
+      .fault = "status:500", .status = 500, .body = Body::kErrorPage};
+  QTest::newRow("short") << FaultAnswer{.fault = "short", .body = Body::kFirstPart};
+  QTest::newRow("chunked short") << FaultAnswer{
+      .fault = "chunked-short", .body = Body::kFirstPart, .chunked = true};
+  QTest::newRow("stall") << FaultAnswer{.fault = "stall:0.5", .atLeastMs = 500};
+  QTest::newRow("empty") << FaultAnswer{.fault = "empty", .body = Body::kNothing};
+  QTest::newRow("redirect") << FaultAnswer{.fault = "redirect",
+                                           .status = 302,
+                                           .body = Body::kNothing,
+                                           .location = moved,
+                                           .locationStatus = 200};
+  QTest::newRow("redirect to file") << FaultAnswer{.fault = "redirect-file",
+                                                   .status = 302,
+                                                   .body = Body::kNothing,
+                                                   .location = "file:///etc/hostname"};
   QTest::newRow("redirect to another host")
-      << "redirect-to:https://127.0.0.1:9" << 302 << Body::kNothing << false
-      << QByteArray("https://127.0.0.1:9/downloads/RUD_UZ7_de.exe") << 0 << 0;
-  QTest::newRow("redirect loop") << "redirect-loop" << 302 << Body::kNothing << false
-                                 << QByteArray("/downloads/RUD_UZ7_de.exe") << 302 << 0;
-  QTest::newRow("delayed headers")
-      << "delay-headers:0.5" << 200 << Body::kWhole << false << QByteArray() << 0 << 500;
+      << FaultAnswer{.fault = "redirect-to:https://127.0.0.1:9",
+                     .status = 302,
+                     .body = Body::kNothing,
+                     .location = "https://127.0.0.1:9" + kPackageTarget};
+  QTest::newRow("redirect loop") << FaultAnswer{.fault = "redirect-loop",
+                                                .status = 302,
+                                                .body = Body::kNothing,
+                                                .location = kPackageTarget,
+                                                .locationStatus = 302};
+  QTest::newRow("delayed headers") << FaultAnswer{.fault = "delay-headers:0.5", .atLeastMs = 500};
   // The last piece is due after (size - piece) / rate: 0.45 s at twice the size per second.
-  QTest::newRow("trickle") << QString("trickle:%1").arg(2 * kPackageSize) << 200 << Body::kWhole
-                           << false << QByteArray() << 0 << 400;
+  QTest::newRow("trickle") << FaultAnswer{.fault = QString("trickle:%1").arg(2 * kPackageSize),
+                                          .atLeastMs = 400};
 }
 
 void PackageHostTest::answersEachFaultMode() {
-  QFETCH(QString, fault);
-  QFETCH(int, status);
-  QFETCH(Body, body);
-  QFETCH(bool, chunked);
-  QFETCH(QByteArray, location);
-  QFETCH(int, locationStatus);
-  QFETCH(int, atLeastMs);
+  QFETCH(FaultAnswer, expected);
+  const auto& [fault, status, body, chunked, location, locationStatus, atLeastMs] = expected;
 
   PackageHostProcess host({"--generate", "--fault", fault});
   QVERIFY2(host.isReady(), qPrintable(host.failure()));
-  const RawResponse response = Get(host.port(), "/downloads/" + kPackage.toLatin1());
+  const RawResponse response = Get(host.port(), kPackageTarget);
   const QByteArray package = PackageHostProcess::placeholderPackage(kPackage);
 
   QVERIFY(response.closedByHost);
@@ -274,7 +304,7 @@ void PackageHostTest::stopsWhileHoldingAnAnswerBack() {
   PackageHostProcess host({"--generate", "--fault", fault});
   QVERIFY2(host.isReady(), qPrintable(host.failure()));
   QTcpSocket socket;
-  QVERIFY(SendGet(socket, host.port(), "/downloads/" + kPackage.toLatin1(), "tool test"));
+  QVERIFY(SendGet(socket, host.port(), kPackageTarget, "tool test"));
   qint64 bodyReceived = 0;
   if (bodyBeforeStop < 0) {
     QTRY_COMPARE_WITH_TIMEOUT(host.requestLog().size(), 1, kResponseDeadlineMs);
@@ -300,7 +330,7 @@ void PackageHostTest::servesHttpsWithTheGivenCertificate() {
   PackageHostProcess host(QStringList{"--generate"} +
                           certificates.hostArguments(TestCertificates::Leaf::kSignedByTestCa));
   QVERIFY2(host.isReady(), qPrintable(host.failure()));
-  const QByteArray target = "/downloads/" + kPackage.toLatin1();
+  const QByteArray& target = kPackageTarget;
 
   QSslSocket socket;
   QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
@@ -320,31 +350,31 @@ void PackageHostTest::servesHttpsWithTheGivenCertificate() {
 }
 
 void PackageHostTest::servesOnlyKnownNamesUnderDownloads_data() {
-  QTest::addColumn<QByteArray>("target");
-  QTest::addColumn<int>("status");
-  QTest::addColumn<QByteArray>("body");  // checked for 200 only
+  QTest::addColumn<TargetAnswer>("expected");
 
   const QByteArray inFolder = "bytes of a package that lies in the folder";
-  QTest::newRow("file of the folder") << QByteArray("/downloads/pkg.exe") << 200 << inFolder;
-  QTest::newRow("query ignored") << QByteArray("/downloads/pkg.exe?x=1") << 200 << inFolder;
-  QTest::newRow("generated file") << QByteArray("/downloads/gen.bin") << 200
-                                  << PackageHostProcess::generatedContent("gen.bin", 1000);
-  QTest::newRow("empty generated file") << QByteArray("/downloads/none.bin") << 200 << QByteArray();
-  QTest::newRow("missing name") << QByteArray("/downloads/missing.exe") << 404 << QByteArray();
-  QTest::newRow("folder in the folder") << QByteArray("/downloads/sub") << 404 << QByteArray();
-  QTest::newRow("encoded parent folder")
-      << QByteArray("/downloads/..%2Fsecret.txt") << 404 << QByteArray();
-  QTest::newRow("encoded dot-dot") << QByteArray("/downloads/%2E%2E") << 404 << QByteArray();
-  QTest::newRow("outside downloads") << QByteArray("/pkg.exe") << 404 << QByteArray();
-  QTest::newRow("moved without redirect") << QByteArray("/moved/pkg.exe") << 404 << QByteArray();
-  QTest::newRow("catalogue not asked for")
-      << QByteArray("/downloads/RUD_UZ7_de.exe") << 404 << QByteArray();
+  QTest::newRow("file of the folder")
+      << TargetAnswer{.target = "/downloads/pkg.exe", .status = 200, .body = inFolder};
+  QTest::newRow("query ignored") << TargetAnswer{
+      .target = "/downloads/pkg.exe?x=1", .status = 200, .body = inFolder};
+  QTest::newRow("generated file") << TargetAnswer{
+      .target = "/downloads/gen.bin",
+      .status = 200,
+      .body = PackageHostProcess::generatedContent("gen.bin", 1000)};
+  QTest::newRow("empty generated file")
+      << TargetAnswer{.target = "/downloads/none.bin", .status = 200};
+  QTest::newRow("missing name") << TargetAnswer{.target = "/downloads/missing.exe"};
+  QTest::newRow("folder in the folder") << TargetAnswer{.target = "/downloads/sub"};
+  QTest::newRow("encoded parent folder") << TargetAnswer{.target = "/downloads/..%2Fsecret.txt"};
+  QTest::newRow("encoded dot-dot") << TargetAnswer{.target = "/downloads/%2E%2E"};
+  QTest::newRow("outside downloads") << TargetAnswer{.target = "/pkg.exe"};
+  QTest::newRow("moved without redirect") << TargetAnswer{.target = "/moved/pkg.exe"};
+  QTest::newRow("catalogue not asked for") << TargetAnswer{.target = kPackageTarget};
 }
 
 void PackageHostTest::servesOnlyKnownNamesUnderDownloads() {
-  QFETCH(QByteArray, target);
-  QFETCH(int, status);
-  QFETCH(QByteArray, body);
+  QFETCH(TargetAnswer, expected);
+  const auto& [target, status, body] = expected;
 
   QTemporaryDir outer;
   QVERIFY(outer.isValid());
@@ -372,14 +402,8 @@ void PackageHostTest::servesEveryCataloguePackage_data() {
   QTest::addColumn<QString>("name");
   QTest::addColumn<qint64>("kilobytes");
 
-  const QStringList languages{"de", "en", "es", "fr", "it", "jp", "nl"};
-  const QList<qint64> xp{883, 793, 851, 848, 841, 852, 804};
-  const QList<qint64> win9x{778, 690, 746, 753, 748, 756, 712};
-  for (qsizetype i = 0; i < languages.size(); ++i) {
-    const QString xpName = "RUD_UZ7_" + languages[i] + ".exe";
-    const QString win9xName = "VUD_" + languages[i] + "_win98.exe";
-    QTest::newRow(qPrintable(xpName)) << xpName << xp[i];
-    QTest::newRow(qPrintable(win9xName)) << win9xName << win9x[i];
+  for (const CataloguePackage& package : CataloguePackages()) {
+    QTest::newRow(qPrintable(FileName(package))) << FileName(package) << qint64{package.kilobytes};
   }
 }
 
@@ -398,10 +422,10 @@ void PackageHostTest::servesEveryCataloguePackage() {
 void PackageHostTest::logsEachRequestOnArrival() {
   PackageHostProcess host({"--generate"});
   QVERIFY2(host.isReady(), qPrintable(host.failure()));
-  QCOMPARE(Get(host.port(), "/downloads/RUD_UZ7_de.exe?lang=de", "VB Program").status, 200);
+  QCOMPARE(Get(host.port(), kPackageTarget + "?lang=de", "VB Program").status, 200);
   QCOMPARE(Get(host.port(), "/nothing", "probe").status, 404);
   QCOMPARE(host.requestLog(),
-           QStringList({"GET /downloads/RUD_UZ7_de.exe?lang=de VB Program", "GET /nothing probe"}));
+           QStringList({"GET " + kPackageTarget + "?lang=de VB Program", "GET /nothing probe"}));
 }
 
 void PackageHostTest::refusesBadCommandLine_data() {

@@ -6,6 +6,8 @@ using korvani::platform::LocalDateTime;
 using korvani::transfer::FileNameForUrl;
 using korvani::transfer::NamesFileInFolder;
 
+Q_DECLARE_METATYPE(LocalDateTime)
+
 class FileNameTest : public QObject {
   Q_OBJECT
 
@@ -19,7 +21,8 @@ class FileNameTest : public QObject {
 };
 
 namespace {
-const LocalDateTime kAfternoon{2026, 12, 6, 14, 5, 9};
+const LocalDateTime kAfternoon{
+    .year = 2026, .month = 12, .day = 6, .hour = 14, .minute = 5, .second = 9};
 }  // namespace
 
 void FileNameTest::nameForUrl_data() {
@@ -53,30 +56,23 @@ void FileNameTest::nameForUrl() {
 }
 
 void FileNameTest::generatedNameUsesTwoDigitsPerField_data() {
-  QTest::addColumn<int>("year");
-  QTest::addColumn<int>("month");
-  QTest::addColumn<int>("day");
-  QTest::addColumn<int>("hour");
-  QTest::addColumn<int>("minute");
-  QTest::addColumn<int>("second");
+  QTest::addColumn<LocalDateTime>("now");
   QTest::addColumn<QString>("expected");
 
-  QTest::newRow("midnight new year") << 2000 << 1 << 1 << 0 << 0 << 0 << "Download000000010100.tmp";
+  QTest::newRow("midnight new year")
+      << LocalDateTime{.year = 2000, .month = 1, .day = 1, .hour = 0, .minute = 0, .second = 0}
+      << "Download000000010100.tmp";
   QTest::newRow("last second of a year")
-      << 2099 << 12 << 31 << 23 << 59 << 59 << "Download235959123199.tmp";
+      << LocalDateTime{.year = 2099, .month = 12, .day = 31, .hour = 23, .minute = 59, .second = 59}
+      << "Download235959123199.tmp";
   QTest::newRow("year 2007 keeps its zero")
-      << 2007 << 3 << 4 << 5 << 6 << 7 << "Download050607030407.tmp";
+      << LocalDateTime{.year = 2007, .month = 3, .day = 4, .hour = 5, .minute = 6, .second = 7}
+      << "Download050607030407.tmp";
 }
 
 void FileNameTest::generatedNameUsesTwoDigitsPerField() {
-  QFETCH(int, year);
-  QFETCH(int, month);
-  QFETCH(int, day);
-  QFETCH(int, hour);
-  QFETCH(int, minute);
-  QFETCH(int, second);
+  QFETCH(LocalDateTime, now);
   QFETCH(QString, expected);
-  const LocalDateTime now{year, month, day, hour, minute, second};
   QCOMPARE(QString::fromStdString(FileNameForUrl("no-slash", now)), expected);
 }
 

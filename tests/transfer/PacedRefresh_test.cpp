@@ -22,45 +22,50 @@ class PacedRefreshTest : public QObject {
 namespace {
 // Microseconds within which a change is not repainted again.
 constexpr int kFrameUs = 16667;
+
+struct Changes {
+  QList<int> atUs{};        // when each change happens, since the start
+  QList<bool> repainted{};  // which of them were repainted at once
+  bool owedAtEnd = false;   // whether a repaint was left owed
+};
 }  // namespace
 
-void PacedRefreshTest::changesAgainstTime_data() {
-  // Each change happens at its time (microseconds since the start); `repainted`
-  // says which were repainted at once, `owedAtEnd` whether one was left owed.
-  QTest::addColumn<QList<int>>("changesAtUs");
-  QTest::addColumn<QList<bool>>("repainted");
-  QTest::addColumn<bool>("owedAtEnd");
+Q_DECLARE_METATYPE(Changes)
 
-  QTest::newRow("nothing changed") << QList<int>{} << QList<bool>{} << false;
-  QTest::newRow("first change at once") << QList<int>{0} << QList<bool>{true} << false;
+void PacedRefreshTest::changesAgainstTime_data() {
+  QTest::addColumn<Changes>("changes");
+
+  QTest::newRow("nothing changed") << Changes{};
+  QTest::newRow("first change at once") << Changes{.atUs = {0}, .repainted = {true}};
   QTest::newRow("first change late still at once")
-      << QList<int>{5'000'000} << QList<bool>{true} << false;
-  QTest::newRow("same instant waits") << QList<int>{0, 0} << QList<bool>{true, false} << true;
-  QTest::newRow("within a frame waits")
-      << QList<int>{0, 1000, kFrameUs - 1} << QList<bool>{true, false, false} << true;
+      << Changes{.atUs = {5'000'000}, .repainted = {true}};
+  QTest::newRow("same instant waits")
+      << Changes{.atUs = {0, 0}, .repainted = {true, false}, .owedAtEnd = true};
+  QTest::newRow("within a frame waits") << Changes{
+      .atUs = {0, 1000, kFrameUs - 1}, .repainted = {true, false, false}, .owedAtEnd = true};
   QTest::newRow("one frame later repaints")
-      << QList<int>{0, kFrameUs} << QList<bool>{true, true} << false;
+      << Changes{.atUs = {0, kFrameUs}, .repainted = {true, true}};
   QTest::newRow("frame counts from the last repaint, not the last change")
-      << QList<int>{0, 10'000, 20'000, 30'000} << QList<bool>{true, false, true, false} << true;
+      << Changes{.atUs = {0, 10'000, 20'000, 30'000},
+                 .repainted = {true, false, true, false},
+                 .owedAtEnd = true};
   QTest::newRow("a repaint settles what was owed")
-      << QList<int>{0, 1000, 40'000} << QList<bool>{true, false, true} << false;
+      << Changes{.atUs = {0, 1000, 40'000}, .repainted = {true, false, true}};
 }
 
 void PacedRefreshTest::changesAgainstTime() {
-  QFETCH(QList<int>, changesAtUs);
-  QFETCH(QList<bool>, repainted);
-  QFETCH(bool, owedAtEnd);
+  QFETCH(Changes, changes);
 
   FakeClock clock;
   const auto start = clock.MonotonicNow();
   PacedRefresh pacing(clock);
   QList<bool> actual;
-  for (const int atUs : changesAtUs) {
+  for (const int atUs : changes.atUs) {
     clock.SetMonotonic(start + microseconds(atUs));
     actual.append(pacing.RepaintNow());
   }
-  QCOMPARE(actual, repainted);
-  QCOMPARE(pacing.TakeUnpainted(), owedAtEnd);
+  QCOMPARE(actual, changes.repainted);
+  QCOMPARE(pacing.TakeUnpainted(), changes.owedAtEnd);
   QVERIFY2(!pacing.TakeUnpainted(), "an owed repaint is handed out once");
 }
 

@@ -30,7 +30,16 @@ double Power1024(int exponent) {
   return std::ldexp(1.0, 10 * exponent);
 }
 
+// One locale variable set alone, and what the child reports under it.
+struct LocaleCase {
+  QString variable;
+  QString value;
+  QString report = ".|1.50 KB";  // the decimal mark, "|", then 1536 bytes as a size text
+};
+
 }  // namespace
+
+Q_DECLARE_METATYPE(LocaleCase)
 
 class SizeTextTest : public QObject {
   Q_OBJECT
@@ -184,39 +193,28 @@ void SizeTextTest::hugeValuesPrintWholeNumber() {
 }
 
 void SizeTextTest::followsLocaleOfEnvironment_data() {
-  QTest::addColumn<QString>("variable");
-  QTest::addColumn<QString>("locale");
-  QTest::addColumn<QString>("text");
+  QTest::addColumn<LocaleCase>("locale");
 
-  QTest::newRow("LC_ALL German") << "LC_ALL"
-                                 << "de_DE.UTF-8"
-                                 << ",|1,50 KB";
-  QTest::newRow("LC_NUMERIC German") << "LC_NUMERIC"
-                                     << "de_DE.UTF-8"
-                                     << ",|1,50 KB";
-  QTest::newRow("LANG German") << "LANG"
-                               << "de_DE.UTF-8"
-                               << ",|1,50 KB";
-  QTest::newRow("LC_ALL C") << "LC_ALL"
-                            << "C"
-                            << ".|1.50 KB";
-  QTest::newRow("LC_ALL English") << "LC_ALL"
-                                  << "en_US.UTF-8"
-                                  << ".|1.50 KB";
+  QTest::newRow("LC_ALL German") << LocaleCase{
+      .variable = "LC_ALL", .value = "de_DE.UTF-8", .report = ",|1,50 KB"};
+  QTest::newRow("LC_NUMERIC German")
+      << LocaleCase{.variable = "LC_NUMERIC", .value = "de_DE.UTF-8", .report = ",|1,50 KB"};
+  QTest::newRow("LANG German") << LocaleCase{
+      .variable = "LANG", .value = "de_DE.UTF-8", .report = ",|1,50 KB"};
+  QTest::newRow("LC_ALL C") << LocaleCase{.variable = "LC_ALL", .value = "C"};
+  QTest::newRow("LC_ALL English") << LocaleCase{.variable = "LC_ALL", .value = "en_US.UTF-8"};
 }
 
 // Qt reads these variables itself and carries its own locale data, so no system
 // locale needs to be installed for this to hold.
 void SizeTextTest::followsLocaleOfEnvironment() {
-  QFETCH(QString, variable);
-  QFETCH(QString, locale);
-  QFETCH(QString, text);
+  QFETCH(LocaleCase, locale);
 
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   for (const char* name : {"LC_ALL", "LC_NUMERIC", "LANG", "LANGUAGE"}) {
     environment.remove(name);
   }
-  environment.insert(variable, locale);
+  environment.insert(locale.variable, locale.value);
   environment.insert(kReportVariable, "1");
   QProcess child;
   child.setProcessEnvironment(environment);
@@ -224,7 +222,7 @@ void SizeTextTest::followsLocaleOfEnvironment() {
   QVERIFY(child.waitForFinished(kChildDeadlineMs));
 
   QCOMPARE(child.exitCode(), 0);
-  QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), text);
+  QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), locale.report);
 }
 
 int main(int argc, char* argv[]) {

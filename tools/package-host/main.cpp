@@ -17,9 +17,9 @@
 #include "HostOptions.h"
 #include "PackageServer.h"
 #include "PackageStore.h"
-#include "PlaceholderCatalogue.h"
 #include "RequestLog.h"
 #include "StopSignal.h"
+#include "catalogue/SelectPackage.h"
 
 namespace {
 
@@ -38,8 +38,9 @@ constexpr std::size_t kWorkerThreads = 32;
 PackageStore BuildStore(const HostOptions& options) {
   PackageStore store;
   if (options.generateCatalogue) {
-    for (const auto& package : korvani::packagehost::PlaceholderCatalogue()) {
-      store.AddGenerated(std::string(package.name), package.bytes());
+    for (const auto& package : korvani::catalogue::CataloguePackages()) {
+      store.AddGenerated(std::string(package.fileName),
+                         static_cast<std::size_t>(package.kilobytes) * 1024);
     }
   }
   for (const auto& [name, size] : options.generatedFiles) {

@@ -4,7 +4,7 @@
 #include <QFile>
 
 #include "GeneratedContent.h"
-#include "PlaceholderCatalogue.h"
+#include "catalogue/SelectPackage.h"
 
 namespace korvani::host {
 namespace {
@@ -107,10 +107,10 @@ QByteArray PackageHostProcess::generatedContent(const QString& name, qint64 size
 }
 
 QByteArray PackageHostProcess::placeholderPackage(const QString& name) {
-  for (const auto& package : packagehost::PlaceholderCatalogue()) {
-    if (QString::fromLatin1(package.name.data(), static_cast<qsizetype>(package.name.size())) ==
-        name) {
-      return generatedContent(name, static_cast<qint64>(package.bytes()));
+  for (const auto& package : catalogue::CataloguePackages()) {
+    if (QLatin1StringView(package.fileName.data(),
+                          static_cast<qsizetype>(package.fileName.size())) == name) {
+      return generatedContent(name, qint64{package.kilobytes} * 1024);
     }
   }
   return {};
