@@ -43,12 +43,11 @@ class InternetHandle {
   // transfer fails before the head, or the final status is not 2xx.
   virtual std::unique_ptr<UrlHandle> OpenUrl(const std::string& url) = 0;
   // Has every later call that blocks on the server (opening a URL, reading from
-  // it) run `serve` at least every `interval` (above zero) while it waits. A session whose
-  // calls never block may ignore it.
-  virtual void WhileWaiting(std::chrono::milliseconds interval, std::function<void()> serve) {
-    static_cast<void>(interval);
-    static_cast<void>(serve);
-  }
+  // it) run `serve` at least every `interval` (above zero) while it waits. A
+  // session whose calls never block may ignore it.
+  // By value for the sessions that keep it.
+  virtual void WhileWaiting(std::chrono::milliseconds /*interval*/,
+                            std::function<void()> /*serve*/) {}  // NOLINT(performance-*)
 };
 
 // The HTTP client service of the desktop.
