@@ -28,6 +28,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess();
 
+  pid_t Pid() const { return pid_; }
   // Becomes readable once the process has ended.
   int EndFd() const { return pidFd_.Get(); }
   // The CPU time of all its threads so far, to the nanosecond; nothing once it

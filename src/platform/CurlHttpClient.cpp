@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <mutex>
+#include <utility>
 
 #include "platform/CurlTransfer.h"
 
@@ -24,12 +25,17 @@ class CurlSession final : public InternetHandle {
       : agent_(std::move(agent)), timeouts_(timeouts) {}
 
   std::unique_ptr<UrlHandle> OpenUrl(const std::string& url) override {
-    return CurlTransfer::Open(url, agent_, timeouts_);
+    return CurlTransfer::Open(url, agent_, timeouts_, chore_);
+  }
+
+  void WhileWaiting(std::chrono::milliseconds interval, std::function<void()> serve) override {
+    chore_ = {interval, std::move(serve)};
   }
 
  private:
   std::string agent_;
   CurlTimeouts timeouts_;
+  WaitingChore chore_;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 namespace korvani::platform {
 namespace {
@@ -38,15 +39,16 @@ int WholeMillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
-CurlTransfer::CurlTransfer(const CurlTimeouts& timeouts) : timeouts_(timeouts) {
+CurlTransfer::CurlTransfer(const CurlTimeouts& timeouts, WaitingChore chore)
+    : timeouts_(timeouts), chore_(std::move(chore)) {
   spill_.reserve(kReceiveBufferBytes);
 }
 
 std::unique_ptr<CurlTransfer> CurlTransfer::Open(const std::string& url, const std::string& agent,
-                                                 const CurlTimeouts& timeouts) {
+                                                 const CurlTimeouts& timeouts, WaitingChore chore) {
   // Not make_unique: the constructor is private. The callbacks hold this address,
   // so the object is made in place and never moves.
-  std::unique_ptr<CurlTransfer> transfer(new CurlTransfer(timeouts));
+  std::unique_ptr<CurlTransfer> transfer(new CurlTransfer(timeouts, std::move(chore)));
   if (!transfer->Start(url, agent) || !transfer->AwaitSuccessfulHead()) {
     return nullptr;
   }
@@ -160,10 +162,15 @@ ReadResult CurlTransfer::Read(std::span<std::byte> buffer) {
 template <typename Ready>
 void CurlTransfer::Drive(Ready ready) {
   const SteadyTime waitStarted = std::chrono::steady_clock::now();
+  SteadyTime choreDue = waitStarted + chore_.interval;
   for (;;) {
     PerformNow();
     if (ready() || outcome_ != Outcome::Running) {
       return;
+    }
+    if (chore_.run && std::chrono::steady_clock::now() >= choreDue) {
+      chore_.run();
+      choreDue = std::chrono::steady_clock::now() + chore_.interval;
     }
     // Time spent by the caller between reads does not count as the server's silence.
     const SteadyTime idleDeadline = std::max(lastByteAt_, waitStarted) + timeouts_.idle;
@@ -174,6 +181,9 @@ void CurlTransfer::Drive(Ready ready) {
         return;
       }
       waitMs = WholeMillisecondsUntil(idleDeadline);
+    }
+    if (chore_.run) {
+      waitMs = std::min(waitMs, WholeMillisecondsUntil(choreDue));
     }
     // libcurl shortens the wait by itself when one of its own timers (the connect
     // time-out among them) runs out sooner.

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -15,13 +16,19 @@
 
 namespace korvani::platform {
 
+// What a transfer does, every `interval` at the latest, while it waits for the server.
+struct WaitingChore {
+  std::chrono::milliseconds interval{0};
+  std::function<void()> run;  // none: nothing to do
+};
+
 // One GET on its own multi handle, driven only from inside Read (pull, no threads).
 class CurlTransfer final : public UrlHandle {
  public:
   // Sends the GET and waits for the final response head. Returns nullptr when the
   // URL is malformed, the transfer fails before the head, or the status is not 2xx.
   static std::unique_ptr<CurlTransfer> Open(const std::string& url, const std::string& agent,
-                                            const CurlTimeouts& timeouts);
+                                            const CurlTimeouts& timeouts, WaitingChore chore = {});
 
   CurlTransfer(const CurlTransfer&) = delete;
   CurlTransfer& operator=(const CurlTransfer&) = delete;
@@ -34,7 +41,7 @@ class CurlTransfer final : public UrlHandle {
   enum class Outcome { Running, Succeeded, Failed };
   using SteadyTime = std::chrono::steady_clock::time_point;
 
-  explicit CurlTransfer(const CurlTimeouts& timeouts);
+  CurlTransfer(const CurlTimeouts& timeouts, WaitingChore chore);
   bool Start(const std::string& url, const std::string& agent);
   bool SetOptions(const std::string& agent);
   bool AwaitSuccessfulHead();
@@ -57,6 +64,7 @@ class CurlTransfer final : public UrlHandle {
                             int /*localPort*/);
 
   CurlTimeouts timeouts_;
+  WaitingChore chore_;
 
   // Declared in this order so that the easy handle leaves the multi handle first and
   // the URL it reads outlives it.

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -40,6 +42,12 @@ class InternetHandle {
   // URL is malformed or of another scheme, the host cannot be reached, the
   // transfer fails before the head, or the final status is not 2xx.
   virtual std::unique_ptr<UrlHandle> OpenUrl(const std::string& url) = 0;
+  // Has every later call that blocks on the server (opening a URL, reading from
+  // it) run `serve` at least every `interval` (above zero) while it waits. A
+  // session whose calls never block may ignore it.
+  // By value for the sessions that keep it.
+  virtual void WhileWaiting(std::chrono::milliseconds /*interval*/,
+                            std::function<void()> /*serve*/) {}  // NOLINT(performance-*)
 };
 
 // The HTTP client service of the desktop.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -25,6 +26,9 @@ constexpr char kClientOpenError[] = "Error opening Internet connection";
 // An announced length is only a hint for the first allocation: a server that
 // announces far more than it sends must not make us claim that much at once.
 constexpr std::uint64_t kLargestReservation = std::uint64_t{512} * 1024 * 1024;
+// Desktops take a window that leaves a ping unanswered for a few seconds for a hung
+// one; half the 100 ms that the window may go unserved while the server is silent.
+constexpr std::chrono::milliseconds kServeWhileWaiting{50};
 
 using Body = std::vector<std::byte>;
 
@@ -87,6 +91,7 @@ std::optional<double> Fetch::Run(const std::string& url, const std::string& fold
     view_.ShowMessage(kClientOpenError);
     return std::nullopt;
   }
+  session->WhileWaiting(kServeWhileWaiting, [this] { view_.ServeDesktopRequests(); });
   const std::unique_ptr<platform::UrlHandle> opened = session->OpenUrl(url);
   if (!opened) {
     return 0.0;
@@ -139,6 +144,7 @@ void Fetch::ShowProgress(std::size_t bytesReceived) {
   view_.pgbDownload().SetValue(BarKilobytes(bytesReceived));
   if (repaint) {
     view_.pgbDownload().Refresh();
+    view_.ServeDesktopRequests();
   }
 }
 

@@ -31,6 +31,10 @@ class ProgressView {
   virtual ProgressBar& pgbDownload() = 0;
   // A modal message with an OK button only, no icon; returns once it is closed.
   virtual void ShowMessage(const std::string& text) = 0;
+  // Lets the desktop's own requests through (repaints of uncovered parts, pings
+  // from the window manager, accessibility queries), but no user input: the
+  // fetch calls it with each repaint and while it waits for the server.
+  virtual void ServeDesktopRequests() = 0;
 };
 
 }  // namespace korvani::transfer

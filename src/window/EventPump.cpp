@@ -15,6 +15,10 @@ void ProcessEventsWaiting(QEventLoop::ProcessEventsFlags flags, std::chrono::mil
   QCoreApplication::processEvents(flags | QEventLoop::WaitForMoreEvents);
 }
 
+void ProcessEventsButInput() {
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 void ProcessEventsFor(std::chrono::milliseconds span) {
   const QDeadlineTimer deadline(span, Qt::PreciseTimer);
   QTimer wake;

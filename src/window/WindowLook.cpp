@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QImage>
 #include <QPixmap>
+#include <algorithm>
+#include <cmath>
 
 #include "ui_frmDownload.h"
 
@@ -19,6 +21,16 @@ namespace {
 // metrics, so every caption fits the label it was laid out for.
 constexpr const char* kFace = "Liberation Sans";
 constexpr int kPixelSize = 11;
+// The least contrast at which small text stays readable (WCAG, level AA).
+constexpr double kReadableContrast = 4.5;
+
+double RelativeLuminance(const QColor& colour) {
+  const auto linear = [](double channel) {
+    return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+  };
+  const QColor rgb = colour.toRgb();
+  return 0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) + 0.0722 * linear(rgb.blueF());
+}
 
 // Qt widens the bitmap's 5-bit channels by a plain shift, so its white comes
 // out as 248 and would show a grey seam against the white banner. Stretch each
@@ -68,7 +80,7 @@ void ApplyLook(QWidget& window, Ui::frmDownload& ui) {
   for (QWidget* banner :
        {static_cast<QWidget*>(ui.Frame1), static_cast<QWidget*>(ui.lbl_const_heading),
         static_cast<QWidget*>(ui.lbl_const_subheading)}) {
-    Paint(*banner, white, buttonText);
+    Paint(*banner, white, BannerInk(buttonText));
   }
   for (QLabel* label : {ui.lblProgress, ui.lbl_const_prog, ui.lblFile, ui.lbl_const_file}) {
     Paint(*label, buttonFace, buttonText);
@@ -87,6 +99,22 @@ void ApplyLook(QWidget& window, Ui::frmDownload& ui) {
     label->adjustSize();
   }
   ui.lblProgress->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  // Captions come from the network (the file name) and are shown as they are:
+  // a name with markup in it is no reason to render rich text or follow links.
+  for (QLabel* label : window.findChildren<QLabel*>()) {
+    label->setTextFormat(Qt::PlainText);
+  }
+}
+
+double ContrastRatio(const QColor& one, const QColor& other) {
+  const double a = RelativeLuminance(one);
+  const double b = RelativeLuminance(other);
+  return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+QColor BannerInk(const QColor& buttonText) {
+  const QColor white(255, 255, 255);
+  return ContrastRatio(buttonText, white) >= kReadableContrast ? buttonText : QColor(0, 0, 0);
 }
 
 }  // namespace korvani::window

@@ -102,6 +102,11 @@ void frmDownload::ShowMessage(const std::string& text) {
   box.exec();
 }
 
+void frmDownload::ServeDesktopRequests() {
+  // Input waits for the pause: until then the user's only part is to watch.
+  ProcessEventsButInput();
+}
+
 void frmDownload::closeEvent(QCloseEvent* event) {
   if (loaded_) {
     Form_Unload();

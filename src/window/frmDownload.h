@@ -36,6 +36,7 @@ class frmDownload final : public QWidget, public transfer::ProgressView {
   transfer::Caption& lblProgress() override { return lblProgress_; }
   transfer::ProgressBar& pgbDownload() override { return pgbDownload_; }
   void ShowMessage(const std::string& text) override;
+  void ServeDesktopRequests() override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

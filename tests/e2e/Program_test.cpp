@@ -11,10 +11,12 @@
 #include "e2e/HttpsHost.h"
 #include "e2e/RunFolder.h"
 #include "e2e/ServerAddress.h"
+#include "e2e/X11Client.h"
 #include "support/host/PackageHostProcess.h"
 
 using namespace korvani;
 using e2e::FaultCase;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -91,6 +93,36 @@ struct ProgramRun {
 
   bool Finished() const { return finishedAt >= 0; }
 };
+
+// The program's window, made topmost, while the program still runs; 0 when it
+// never showed.
+e2e::XWindow AwaitTopmostWindow(const ProgramRun& run) {
+  QString window;
+  const QDeadlineTimer deadline(10000);
+  while ((window = FindWindow()).isEmpty() && !run.Finished() && !deadline.hasExpired()) {
+    QTest::qWait(20);
+  }
+  while (!window.isEmpty() && !run.Finished() && !deadline.hasExpired() &&
+         !Output("xprop", {"-id", window, "_NET_WM_STATE"}).contains("_NET_WM_STATE_ABOVE")) {
+    QTest::qWait(20);
+  }
+  return run.Finished() || deadline.hasExpired() ? 0 : window.toULong();
+}
+
+// The pixels of the banner (heading, subheading and logo) that differ between
+// two shots of the window.
+int BannerDifferences(const e2e::ScreenShot& before, const e2e::ScreenShot& after) {
+  if (before.width < 498 || after.width < 498 || before.height < 55 || after.height < 55) {
+    return -1;
+  }
+  int differences = 0;
+  for (int y = 0; y < 55; ++y) {
+    for (int x = 0; x < 498; ++x) {
+      differences += before.At(x, y) != after.At(x, y) ? 1 : 0;
+    }
+  }
+  return differences;
+}
 
 }  // namespace
 
@@ -223,6 +255,92 @@ class ProgramTest : public QObject {
     QVERIFY(host.requestLog().isEmpty());
     QCOMPARE(folder.Entries(), (QStringList{e2e::kPackage, kProgramName}));
     QVERIFY(folder.Package() == e2e::RunFolder::OldPackage());
+  }
+
+  // Desktops call a window that leaves the window manager's pings unanswered
+  // for a few seconds hung. Pinged twice during a slow fetch, it answers each
+  // within a second: while the body trickles in, and while the server keeps
+  // the answer back.
+  void answersPingsDuringTheFetch_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("slow body") << "trickle:102400";
+    QTest::newRow("slow answer") << "delay-headers:4";
+  }
+  void answersPingsDuringTheFetch() {
+    QFETCH(QString, fault);
+    host::PackageHostProcess host({"--generate", "--fault", fault});
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    const e2e::RunFolder folder(kProgramName, ProgramBytes(), FaultCase{});
+    e2e::X11Client x11;
+    QVERIFY(x11.IsOpen());
+    ProgramRun run(folder, host.hostAndPort(), {});
+    const e2e::XWindow window = AwaitTopmostWindow(run);
+    QVERIFY2(window != 0, "the window never showed");
+
+    for (const qint64 moment : {1500, 3500}) {
+      QTest::qWait(static_cast<int>(std::max<qint64>(0, moment - run.clock.elapsed())));
+      const std::optional<std::chrono::milliseconds> answer = x11.Ping(window, 1s);
+      QVERIFY2(answer, qPrintable(QString("no answer at %1 ms").arg(moment)));
+      QVERIFY2(folder.Package() == e2e::RunFolder::OldPackage(), "the fetch was already over");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(run.Finished(), 20000);
+    QCOMPARE(run.process.exitCode(), 0);
+    QCOMPARE(run.process.readAllStandardError(), QByteArray());
+    QVERIFY(folder.Package() == host::PackageHostProcess::placeholderPackage(e2e::kPackage));
+  }
+
+  // Another program's window covers ours during the fetch and goes: the banner
+  // shows again as it did before, while the fetch still runs.
+  void repaintsWhatAnotherWindowUncovers() {
+    host::PackageHostProcess host({"--generate", "--fault", "trickle:204800"});
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    const e2e::RunFolder folder(kProgramName, ProgramBytes(), FaultCase{});
+    e2e::X11Client x11;
+    QVERIFY(x11.IsOpen());
+    ProgramRun run(folder, host.hostAndPort(), {});
+    const e2e::XWindow window = AwaitTopmostWindow(run);
+    QVERIFY2(window != 0, "the window never showed");
+    const e2e::ScreenShot before = x11.Shot(window);
+    QCOMPARE(before.At(2, 2), 0xFFFFFFU);
+
+    constexpr std::uint32_t kMagenta = 0xFF00FF;
+    const e2e::XWindow cover = x11.Cover(window, kMagenta);
+    QCOMPARE(x11.Shot(window).At(2, 2), kMagenta);
+    x11.Uncover(cover);
+    QTRY_COMPARE_WITH_TIMEOUT(BannerDifferences(before, x11.Shot(window)), 0, 1000);
+    QVERIFY2(folder.Package() == e2e::RunFolder::OldPackage(), "the fetch was already over");
+    QTRY_VERIFY_WITH_TIMEOUT(run.Finished(), 20000);
+    QCOMPARE(run.process.exitCode(), 0);
+  }
+
+  // A close request during the fetch waits for the pause: the window stays up
+  // until the package is saved, then goes at once, with no second request.
+  void closeDuringTheFetchWaitsForThePause() {
+    host::PackageHostProcess host({"--generate", "--fault", "trickle:204800"});
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    const e2e::RunFolder folder(kProgramName, ProgramBytes(), FaultCase{});
+    e2e::X11Client x11;
+    QVERIFY(x11.IsOpen());
+    ProgramRun run(folder, host.hostAndPort(), {});
+    const e2e::XWindow window = AwaitTopmostWindow(run);
+    QVERIFY2(window != 0, "the window never showed");
+    QVERIFY(folder.Package() == e2e::RunFolder::OldPackage());
+    QCOMPARE(QProcess::execute("wmctrl", {"-c", "Setup - Korvani"}), 0);
+
+    const QDeadlineTimer deadline(20000);
+    while (folder.Package() == e2e::RunFolder::OldPackage()) {
+      QVERIFY2(x11.Shows(window), "the window went during the fetch");
+      QVERIFY(!deadline.hasExpired());
+      QTest::qWait(20);
+    }
+    const qint64 savedAt = run.clock.elapsed();
+    QTRY_VERIFY_WITH_TIMEOUT(run.Finished(), 5000);
+    QVERIFY2(run.finishedAt - savedAt < 1000,
+             qPrintable(QString("%1 ms after the package").arg(run.finishedAt - savedAt)));
+    QCOMPARE(run.process.exitCode(), 0);
+    QCOMPARE(run.process.readAllStandardError(), QByteArray());
+    QCOMPARE(host.requestLog().size(), 1);
+    QVERIFY(folder.Package() == host::PackageHostProcess::placeholderPackage(e2e::kPackage));
   }
 };
 

@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QFontInfo>
 #include <QLabel>
 #include <QProgressBar>
@@ -10,6 +11,7 @@
 #include "support/fakes/FakeSound.h"
 #include "window/FakeWindowStacking.h"
 #include "window/KilobyteBar.h"
+#include "window/WindowLook.h"
 #include "window/frmDownload.h"
 
 using namespace korvani;
@@ -202,6 +204,76 @@ class LayoutTest : public QObject {
     bar.SetValue(25.0F);
     bar.Refresh();
     QCOMPARE(widget->value(), widget->maximum());
+  }
+
+  // What a screen reader reads: each label its caption exactly as set (markup
+  // from a file name included, since labels show plain text), the bar its name.
+  void assistiveTechnologyReadsTheControls_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("caption");  // set by the fetch; empty: as laid out
+    QTest::addColumn<QString>("name");
+    QTest::newRow("heading") << "lbl_const_heading"
+                             << ""
+                             << "File Download";
+    QTest::newRow("subheading") << "lbl_const_subheading"
+                                << ""
+                                << "Downloading required files";
+    QTest::newRow("overall") << "lbl_const_prog"
+                             << ""
+                             << "Overall Progress:";
+    QTest::newRow("file label") << "lbl_const_file"
+                                << ""
+                                << "File:";
+    QTest::newRow("file name with markup") << "lblFile"
+                                           << "<b>setup</b>&amp;.exe"
+                                           << "<b>setup</b>&amp;.exe";
+    QTest::newRow("progress") << "lblProgress"
+                              << "Downloading ... 12 KB"
+                              << "Downloading ... 12 KB";
+    QTest::newRow("bar") << "pgbDownload"
+                         << ""
+                         << "Overall Progress";
+  }
+  void assistiveTechnologyReadsTheControls() {
+    QFETCH(QString, control);
+    QFETCH(QString, caption);
+    QFETCH(QString, name);
+    LaidOutWindow window;
+    if (!caption.isEmpty()) {
+      auto& label = control == "lblFile" ? window.form.lblFile() : window.form.lblProgress();
+      label.SetCaption(caption.toStdString());
+    }
+    QAccessibleInterface* accessible =
+        QAccessible::queryAccessibleInterface(window.Control(control));
+    QVERIFY(accessible != nullptr);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
+    QCOMPARE(accessible->role(),
+             control == "pgbDownload" ? QAccessible::ProgressBar : QAccessible::StaticText);
+  }
+
+  // The banner is white whatever the scheme: its text keeps the scheme's button
+  // text only where that stands out from white.
+  void bannerInkStandsOutFromWhite_data() {
+    QTest::addColumn<QColor>("buttonText");
+    QTest::addColumn<QColor>("ink");
+    QTest::newRow("light scheme, black") << QColor(0, 0, 0) << QColor(0, 0, 0);
+    QTest::newRow("dark blue") << QColor(0x1a, 0x23, 0x7e) << QColor(0x1a, 0x23, 0x7e);
+    QTest::newRow("grey at 4.54") << QColor(0x76, 0x76, 0x76) << QColor(0x76, 0x76, 0x76);
+    QTest::newRow("grey at 4.48") << QColor(0x77, 0x77, 0x77) << QColor(0, 0, 0);
+    QTest::newRow("dark scheme, light grey") << QColor(0xee, 0xee, 0xec) << QColor(0, 0, 0);
+    QTest::newRow("white") << QColor(255, 255, 255) << QColor(0, 0, 0);
+  }
+  void bannerInkStandsOutFromWhite() {
+    QFETCH(QColor, buttonText);
+    QFETCH(QColor, ink);
+    QCOMPARE(window::BannerInk(buttonText), ink);
+    QVERIFY(window::ContrastRatio(ink, Qt::white) >= 4.5);
+  }
+
+  void contrastRunsFromOneToTwentyOne() {
+    QCOMPARE(window::ContrastRatio(Qt::white, Qt::white), 1.0);
+    QCOMPARE(window::ContrastRatio(Qt::black, Qt::white), 21.0);
+    QCOMPARE(window::ContrastRatio(Qt::white, Qt::black), 21.0);
   }
 
   // Painted offscreen: the banner is white, the lines one dark pixel row each,

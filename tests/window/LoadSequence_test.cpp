@@ -2,6 +2,7 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <QtTest>
+#include <optional>
 
 #include "startup/Settings.h"
 #include "support/fakes/FakeClock.h"
@@ -57,6 +58,43 @@ struct Run {
   QStringList Steps() const {
     return log.Without({"lblFile", "lblProgress", "pgbDownload", "http.read", "list"});
   }
+};
+
+// A fake clock that tells, for every reading, whether the result line was
+// already shown, and keeps the last reading.
+class ResultWatchingClock : public fakes::FakeClock {
+ public:
+  const QLabel* lblProgress = nullptr;
+  mutable std::optional<Monotonic> firstAfterResult;
+  mutable Monotonic last{};
+
+  Monotonic MonotonicNow() const override {
+    last = FakeClock::MonotonicNow();
+    const QString line = lblProgress != nullptr ? lblProgress->text() : QString();
+    if (!firstAfterResult &&
+        (line == "Download Failed" || line.startsWith("Download Complete: "))) {
+      firstAfterResult = last;
+    }
+    return last;
+  }
+};
+
+// Notes the clock's last reading when the window leaves the top.
+class UnloadTimingStacking : public fakes::FakeWindowStacking {
+ public:
+  UnloadTimingStacking(fakes::EventLog& log, const ResultWatchingClock& clock)
+      : FakeWindowStacking(log), clock_(clock) {}
+  std::optional<fakes::FakeClock::Monotonic> clearedAt;
+
+  void SetTopmost(WId window, bool topmost) override {
+    FakeWindowStacking::SetTopmost(window, topmost);
+    if (!topmost) {
+      clearedAt = clock_.last;
+    }
+  }
+
+ private:
+  const ResultWatchingClock& clock_;
 };
 
 }  // namespace
@@ -117,6 +155,33 @@ class LoadSequenceTest : public QObject {
     Run run("xp", "en", Serving(1000));
     run.form.Load();
     QCOMPARE(run.log.StartingWith("topmost"), (QStringList{"topmost on", "topmost off"}));
+  }
+
+  // Timed on the clock the pause reads: from the result line to the unload at
+  // least the two seconds, and at most one clock step more (steps that do not
+  // divide two seconds, so that a reading never falls on the end itself).
+  void pauseLastsTwoSecondsToTheClockStep_data() {
+    QTest::addColumn<int>("stepMs");
+    QTest::newRow("fine steps") << 300;
+    QTest::newRow("coarse steps") << 700;
+    QTest::newRow("a step longer than the pause") << 3000;
+  }
+  void pauseLastsTwoSecondsToTheClockStep() {
+    QFETCH(int, stepMs);
+    Run run("xp", "en", Serving(1000));
+    ResultWatchingClock clock;
+    clock.autoAdvance = std::chrono::milliseconds(stepMs);
+    UnloadTimingStacking stacking(run.log, clock);
+    window::frmDownload form(
+        window::WindowServices{{run.http, run.sound, run.files, clock}, stacking});
+    clock.lblProgress = form.findChild<QLabel*>("lblProgress");
+    form.Load();
+
+    QVERIFY(clock.firstAfterResult && stacking.clearedAt);
+    const auto pause = *stacking.clearedAt - *clock.firstAfterResult;
+    QVERIFY2(pause >= 2s && pause < 2s + clock.autoAdvance,
+             qPrintable(QString("%1 ms").arg(
+                 std::chrono::duration_cast<std::chrono::milliseconds>(pause).count())));
   }
 
   // Closing the window during the pause unloads it once and ends the pause at

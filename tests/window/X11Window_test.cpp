@@ -15,6 +15,7 @@
 #include "support/fakes/FakeFileSystem.h"
 #include "support/fakes/FakeHttpClient.h"
 #include "support/fakes/FakeSound.h"
+#include "window/WindowLook.h"
 #include "window/frmDownload.h"
 
 using namespace korvani;
@@ -101,6 +102,7 @@ class X11WindowTest : public QObject {
     QString hints, motif, allowed, stateOn, stateOff;
     QImage shot;
     QPoint position;
+    bool clearRequested = false;
     run.stacking.probe = [&](WId window, bool topmost) {
       if (topmost) {
         hints = Property(window, "WM_NORMAL_HINTS");
@@ -112,6 +114,7 @@ class X11WindowTest : public QObject {
         position = run.form.geometry().topLeft();
         shot = run.form.screen()->grabWindow(window).toImage();
       } else {
+        clearRequested = true;
         AwaitProperty(window, "_NET_WM_STATE",
                       [](const QString& s) { return !s.contains("_NET_WM_STATE_ABOVE"); });
         stateOff = Property(window, "_NET_WM_STATE");
@@ -130,6 +133,8 @@ class X11WindowTest : public QObject {
     QCOMPARE(fields[1].trimmed().toUInt(&ok, 16) & 0x18, 0U);
     QCOMPARE(fields[2].trimmed().toUInt(&ok, 16) & 0x60, 0U);
     QVERIFY2(stateOn.contains("_NET_WM_STATE_ABOVE"), qPrintable(stateOn));
+    // Read only once the unload asked for it: a state never set off reads empty too.
+    QVERIFY(clearRequested);
     QVERIFY2(!stateOff.contains("_NET_WM_STATE_ABOVE"), qPrintable(stateOff));
     QVERIFY2(!allowed.contains("_NET_WM_ACTION_MAXIMIZE"), qPrintable(allowed));
     QVERIFY2(!allowed.contains("_NET_WM_ACTION_RESIZE"), qPrintable(allowed));
@@ -193,6 +198,52 @@ class X11WindowTest : public QObject {
     }
     QVERIFY2(ours >= 0 && theirs >= 0, qPrintable(stacking));
     QVERIFY2(ours > theirs, qPrintable(stacking));  // later in the list is further up
+  }
+
+  // Under a dark scheme the banner stays white and its two texts stay dark on
+  // it, as the screen shows them. Run with QT_QPA_PLATFORMTHEME=gtk3 and
+  // GTK_THEME=Adwaita:dark, the scheme is GTK's; otherwise a dark palette.
+  void bannerReadableUnderADarkScheme() {
+    const QPalette desktop = QApplication::palette();
+    const bool gtk = qgetenv("QT_QPA_PLATFORMTHEME") == "gtk3";
+    if (gtk && desktop.color(QPalette::ButtonText).lightness() < 128) {
+      QSKIP("the GTK platform theme gives no dark scheme here");
+    }
+    if (!gtk) {
+      QPalette dark;
+      dark.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+      dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+      dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xec));
+      dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xec));
+      dark.setColor(QPalette::Base, QColor(0x2d, 0x2d, 0x2d));
+      dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xec));
+      QApplication::setPalette(dark);
+    }
+    WindowRun run;
+    QImage shot;
+    run.stacking.probe = [&](WId window, bool topmost) {
+      if (topmost) {
+        shot = run.form.screen()->grabWindow(window).toImage();
+      }
+    };
+    run.form.Load();
+    QApplication::setPalette(desktop);
+    shot.save(
+        QDir::current().filePath(QString("X11Window_test-dark%1.png").arg(gtk ? "-gtk" : "")));
+
+    QCOMPARE(shot.pixelColor(2, 2), QColor(Qt::white));
+    for (const QRect& text : {QRect(24, 8, 81, 13), QRect(40, 24, 124, 13)}) {
+      QColor ink = Qt::white;
+      for (int y = text.top(); y <= text.bottom(); ++y) {
+        for (int x = text.left(); x <= text.right(); ++x) {
+          if (shot.pixelColor(x, y).lightness() < ink.lightness()) {
+            ink = shot.pixelColor(x, y);
+          }
+        }
+      }
+      const double contrast = window::ContrastRatio(ink, Qt::white);
+      QVERIFY2(contrast >= 4.5, qPrintable(QString("%1: %2").arg(ink.name()).arg(contrast)));
+    }
   }
 
   // Positions are in device-independent pixels: at scale 2 everything doubles.

@@ -59,6 +59,8 @@ class RecordingProgressView : public transfer::ProgressView {
   transfer::Caption& lblProgress() override { return progress_; }
   transfer::ProgressBar& pgbDownload() override { return bar_; }
   void ShowMessage(const std::string& text) override;
+  // Not logged: how often the desktop is served is pacing, not an event to order.
+  void ServeDesktopRequests() override {}
 
   const RecordingCaption& File() const { return file_; }
   const RecordingCaption& Progress() const { return progress_; }
