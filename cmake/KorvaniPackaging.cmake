@@ -33,6 +33,8 @@ set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_PACKAGE_FILE_NAME
     "${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
 set(CPACK_GENERATOR TGZ DEB)
+# Debug information stays in the build tree, whichever build type the packages come from.
+set(CPACK_STRIP_FILES ON)
 # Nothing from the build tree or the source tree other than the install rules above.
 set(CPACK_SOURCE_GENERATOR "")
 
