@@ -16,7 +16,9 @@ install(FILES README.md LICENSE DESTINATION . COMPONENT portable EXCLUDE_FROM_AL
 
 set(CPACK_PACKAGE_NAME korvani-download)
 set(CPACK_PACKAGE_VENDOR "The korvani-download developers")
-set(CPACK_PACKAGE_CONTACT "The korvani-download developers <korvani-download@localhost>")
+set(KORVANI_PACKAGE_MAINTAINER "The korvani-download developers <korvani-download@localhost>"
+    CACHE STRING "The DEB's Maintainer: name <address> of whoever ships the package")
+set(CPACK_PACKAGE_CONTACT "${KORVANI_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 # Lines of Debian's width; an empty line between paragraphs.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
@@ -35,7 +37,7 @@ set(CPACK_PACKAGE_FILE_NAME
 set(CPACK_GENERATOR TGZ DEB)
 # Debug information stays in the build tree, whichever build type the packages come from.
 set(CPACK_STRIP_FILES ON)
-# Nothing from the build tree or the source tree other than the install rules above.
+# No source package (package_source): the source is the git tree.
 set(CPACK_SOURCE_GENERATOR "")
 
 # TGZ: the portable folder. The per-generator settings live in a file CPack reads for
