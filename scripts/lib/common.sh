@@ -1,21 +1,35 @@
-# Shared by scripts/demo and scripts/test: packages, build, and a private X display.
-# Sourced, not run.
+# Shared by scripts/demo, scripts/test, scripts/fuzz and bench/run: packages, builds, and a
+# private X display. Sourced, not run.
+# shellcheck shell=bash
 
 KORVANI_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-KORVANI_BUILD=${KORVANI_BUILD:-$KORVANI_ROOT/build}
+# The default preset's build folder (CMakePresets.json).
+# shellcheck disable=SC2034
+KORVANI_BUILD=$KORVANI_ROOT/build
 
-# Debian 12 packages the build, the program and the tests need.
+# Every Debian 12 package any of the scripts needs, so that one install line covers them all.
 KORVANI_PACKAGES=(
-  cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-qpa-plugins libgl-dev
-  libcurl4-openssl-dev libasound2-dev libcpp-httplib-dev libx11-dev libxdamage-dev
-  fonts-liberation2
-  xvfb openbox x11-utils xdotool wmctrl imagemagick openssl
+  # the program's build (all a packager needs)
+  cmake ninja-build g++ pkg-config qt6-base-dev libcurl4-openssl-dev libasound2-dev libx11-dev
+  # at run time: the window's font; Qt's Wayland platform
+  fonts-liberation2 qt6-wayland
+  # the tests' and tools' build
+  qt6-qpa-plugins libgl-dev libcpp-httplib-dev libxdamage-dev
+  # the packages: dpkg-shlibdeps, and file, which CPack runs to find the programs
+  dpkg-dev file
+  # the fuzz targets (scripts/fuzz)
+  clang libclang-rt-14-dev
+  # the desktop the tests run on: X, a window manager, Wayland, screenshots
+  xvfb openbox x11-utils xdotool wmctrl imagemagick weston xwayland qt6-gtk-platformtheme
+  # what the tests serve, save onto and compare with
+  openssl dosfstools fusefat
+  # the benchmarks (bench/run)
+  curl nginx-light hyperfine python3
 )
 
 korvani_missing_packages() {
   local missing=() package
-  for package in "${KORVANI_PACKAGES[@]}"; do
+  for package in $(printf '%s\n' "${KORVANI_PACKAGES[@]}" | awk '!seen[$0]++'); do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
       missing+=("$package")
   done
@@ -29,7 +43,7 @@ korvani_install_packages() {
   [ -z "$missing" ] && return 0
   if [ "$(id -u)" -ne 0 ]; then
     echo "Missing packages. Run this once, then try again:" >&2
-    echo "  sudo apt-get install -y $missing" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y --no-install-recommends $missing" >&2
     exit 1
   fi
   echo "Installing: $missing"
@@ -39,9 +53,16 @@ korvani_install_packages() {
   apt-get install -y -qq --no-install-recommends $missing >/dev/null
 }
 
+# korvani_build PRESET [BUILD OPTIONS...]: configures and builds with a preset of
+# CMakePresets.json, e.g. korvani_build default --target korvani-download.
 korvani_build() {
-  cmake -S "$KORVANI_ROOT" -B "$KORVANI_BUILD" -G Ninja "$@" >/dev/null
-  cmake --build "$KORVANI_BUILD" -j "$(nproc)"
+  local preset=$1
+  shift
+  (
+    cd "$KORVANI_ROOT" || exit
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$(nproc)" "$@"
+  )
 }
 
 # Waits until a command succeeds, for at most $1 seconds.

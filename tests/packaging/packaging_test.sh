@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# packaging_test.sh SOURCE WORK FULL_BUILD [LAUNCHER]
+# Configures and builds the program in WORK/build with the packagers' preset ("release":
+# BUILD_TESTING=OFF), then checks:
+#   - the configure never looked for what only the tests and tools need;
+#   - `cmake --install` into a DESTDIR gives exactly the program, the README and the licence,
+#     and so does the install of FULL_BUILD, the tree with the tests, tools and benchmarks;
+#   - `--target package` makes the TGZ (one flat folder) and the DEB;
+#   - the DEB depends on Qt Widgets, libcurl, ALSA and the window's font, and holds no
+#     test, benchmark or tool file.
+# WORK is kept between runs, so a second run rebuilds only what changed; LAUNCHER (ccache)
+# is used when given.
+set -euo pipefail
+source_dir=$1 work=$2 full_build=$3 launcher=${4:-}
+build=$work/build
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# The files an install of the default layout gives, under the prefix /usr.
+expected_install="usr/libexec/korvani-download/korvani-download
+usr/share/doc/korvani-download/LICENSE
+usr/share/doc/korvani-download/README.md"
+# The portable folder in the TGZ.
+expected_tgz="korvani-download-VERSION-SYSTEM/LICENSE
+korvani-download-VERSION-SYSTEM/README.md
+korvani-download-VERSION-SYSTEM/korvani-download"
+# Run-time libraries the DEB must depend on, as Debian names their packages (a t64 suffix
+# allowed), and the font the window draws with.
+expected_depends="libqt6widgets6 libcurl4 libasound2 fonts-liberation2"
+# What only the tests, the tools and the benchmarks build.
+not_shipped='package-host|_test|_fuzz|fetch_bench|startup_anchor|window_watch|/tests?/|/bench/|/tools/'
+
+# Compares two sorted lists of file names; says what is missing and what is extra.
+same_files() {
+  local what=$1 expected=$2 actual=$3
+  if [ "$expected" != "$actual" ]; then
+    fail "$what:"
+    diff <(echo "$expected") <(echo "$actual") | sed -n 's/^</  missing:/p; s/^>/  extra:  /p' >&2
+  fi
+}
+
+# --- Configure and build -----------------------------------------------------------------
+mkdir -p "$work"
+configure=(cmake --preset release -B "$build" --fresh)
+[ -n "$launcher" ] && configure+=(-DCMAKE_CXX_COMPILER_LAUNCHER="$launcher")
+(cd "$source_dir" && "${configure[@]}") >"$work/configure.log" 2>&1 ||
+  { cat "$work/configure.log" >&2; echo "FAIL: configure" >&2; exit 1; }
+# A packager's machine need not have cpp-httplib or Qt Test: the configure must not look.
+looked=$(grep -E '^(Qt6Test_DIR|Qt6Network_DIR|CPP_HTTPLIB_[A-Z_]*|pkgcfg_lib_CPP_HTTPLIB[A-Za-z_]*)[:=]' \
+  "$build/CMakeCache.txt" || true)
+[ -n "$looked" ] && fail "the program's configure looked for test or tool packages:" && echo "$looked" >&2
+cmake --build "$build" --target korvani-download >"$work/build.log" 2>&1 ||
+  { tail -n 40 "$work/build.log" >&2; echo "FAIL: build" >&2; exit 1; }
+
+# --- Install -------------------------------------------------------------------------------
+# Installs TREE into the DESTDIR STAGE; lists the files that arrived in STAGE.list.
+install_into() {
+  local tree=$1 stage=$2
+  rm -rf "$stage"
+  : >"$stage.list"
+  if ! DESTDIR=$stage cmake --install "$tree" --prefix /usr >"$stage.log" 2>&1; then
+    cat "$stage.log" >&2
+    fail "cmake --install $tree"
+    return
+  fi
+  (cd "$stage" && find . -type f -printf '%P\n' | LC_ALL=C sort) >"$stage.list"
+}
+install_into "$build" "$work/stage"
+same_files "install of the program's build into a DESTDIR" "$expected_install" "$(cat "$work/stage.list")"
+program=$work/stage/usr/libexec/korvani-download/korvani-download
+[ -x "$program" ] || fail "the installed program is not executable"
+# The build tree's RUNPATH would tie the installed program to this machine's build folder.
+if readelf -d "$program" 2>/dev/null | grep -qE 'R(UN)?PATH'; then
+  fail "the installed program keeps a RUNPATH: $(readelf -d "$program" | grep -E 'R(UN)?PATH')"
+fi
+install_into "$full_build" "$work/full-stage"
+same_files "install of the full build (tests, tools, benchmarks) into a DESTDIR" "$expected_install" \
+  "$(cat "$work/full-stage.list")"
+
+# --- Packages ------------------------------------------------------------------------------
+rm -f "$build"/*.tar.gz "$build"/*.deb
+cmake --build "$build" --target package >"$work/package.log" 2>&1 ||
+  { cat "$work/package.log" >&2; echo "FAIL: --target package" >&2; exit 1; }
+tgz=$(find "$build" -maxdepth 1 -name '*.tar.gz')
+deb=$(find "$build" -maxdepth 1 -name '*.deb')
+[ "$(echo "$tgz" | grep -c .)" -eq 1 ] || fail "expected one .tar.gz, found: ${tgz:-none}"
+[ "$(echo "$deb" | grep -c .)" -eq 1 ] || fail "expected one .deb, found: ${deb:-none}"
+[ "$failures" -eq 0 ] || exit 1
+
+folder=$(basename "$tgz" .tar.gz)
+same_files "TGZ $(basename "$tgz")" "${expected_tgz//korvani-download-VERSION-SYSTEM/$folder}" \
+  "$(tar -tzf "$tgz" | grep -v '/$' | LC_ALL=C sort)"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for package in $expected_depends; do
+  # One entry of the comma-separated list: the name, then a version, a comma or the end.
+  echo ", $depends," | grep -qE ", ${package}(t64)?( \([^)]*\))?," ||
+    fail "the DEB's Depends lacks $package: $depends"
+done
+deb_files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | LC_ALL=C sort)
+same_files "DEB $(basename "$deb")" "$expected_install" "$deb_files"
+shipped=$(echo "$deb_files" | grep -E "$not_shipped" || true)
+[ -z "$shipped" ] || fail "the DEB holds test, benchmark or tool files: $shipped"
+for field in Section Description; do
+  [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "the DEB has no $field"
+done
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed" >&2
+  exit 1
+fi
+echo "packaging: install, TGZ and DEB as expected ($(basename "$tgz"), $(basename "$deb"))"
