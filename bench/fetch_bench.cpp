@@ -28,15 +28,14 @@
 #include <string>
 
 #include "ProcessMemory.h"
-#include "platform/CurlHttpClient.h"
+#include "platform/Clock.h"
+#include "platform/HttpClient.h"
 #include "platform/LocalFileSystem.h"
 #include "platform/Sound.h"
-#include "platform/SystemClock.h"
-#include "platform/X11WindowStacking.h"
+#include "platform/WindowStacking.h"
 #include "transfer/DownloadFile.h"
 #include "window/EventPump.h"
-#include "window/KilobyteBar.h"
-#include "window/WindowServices.h"
+#include "window/ProgressControls.h"
 #include "window/frmDownload.h"
 
 namespace {

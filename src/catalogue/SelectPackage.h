@@ -1,10 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "catalogue/PackageChoice.h"
 
 namespace korvani::catalogue {
 
@@ -19,6 +18,13 @@ struct CataloguePackage {
 // Every package the catalogue lists, "xp" first, each family in language order. The
 // package host serves these; the tests take names and sizes from here.
 std::span<const CataloguePackage> CataloguePackages();
+
+struct PackageChoice {
+  std::string url;                         // empty when the OS family is not listed
+  std::optional<float> expectedKilobytes;  // present exactly when the family is listed
+
+  bool operator==(const PackageChoice&) const = default;
+};
 
 // The package for an OS family ("xp", "9x") and a language code, on `packageHost`.
 // Codes are compared whole and case-sensitively; an unlisted language falls back

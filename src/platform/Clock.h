@@ -21,4 +21,11 @@ class Clock {
   virtual std::chrono::steady_clock::time_point MonotonicNow() const = 0;
 };
 
+// The system's local time (time zone included) and its monotonic clock.
+class SystemClock final : public Clock {
+ public:
+  LocalDateTime LocalNow() const override;
+  std::chrono::steady_clock::time_point MonotonicNow() const override;
+};
+
 }  // namespace korvani::platform

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 namespace korvani::platform {
 
 // The desktop's sound. Neither call reports failure: where no sound can be
@@ -13,6 +15,32 @@ class Sound {
   virtual void Beep(int frequencyHz, int durationMs) = 0;
   // Rings the desktop's own bell.
   virtual void DefaultBeep() = 0;
+};
+
+// Tones through ALSA's "default" PCM, which a desktop's sound server (PulseAudio,
+// PipeWire) plays; the bell through Qt. ALSA's own error messages are silenced for
+// the whole process once one of these exists.
+//
+// Each tone plays on a thread of its own while the caller waits with a deadline:
+// all the tones of one DesktopSound together take at most their lengths plus
+// `kSlack`, opening the device included. A device that misses a deadline counts
+// as stuck, and every later tone returns at once.
+class DesktopSound final : public Sound {
+ public:
+  // What the tones may overrun their lengths by, all together: a sound server's
+  // latency fits many times over, and what is left of half a second goes to
+  // starting and leaving the worker threads.
+  static constexpr std::chrono::milliseconds kSlack{400};
+
+  DesktopSound();
+
+  void Beep(int frequencyHz, int durationMs) override;
+  // Needs the QApplication.
+  void DefaultBeep() override;
+
+ private:
+  std::chrono::steady_clock::duration slackLeft_ = kSlack;
+  bool stuck_ = false;
 };
 
 }  // namespace korvani::platform

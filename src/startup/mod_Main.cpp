@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/CurlHttpClient.h"
-#include "platform/DesktopSound.h"
+#include "platform/Clock.h"
+#include "platform/HttpClient.h"
 #include "platform/LocalFileSystem.h"
-#include "platform/SystemClock.h"
-#include "platform/X11WindowStacking.h"
+#include "platform/Sound.h"
+#include "platform/WindowStacking.h"
 #include "startup/CommandLine.h"
 #include "startup/PlatformChoice.h"
 #include "window/frmDownload.h"

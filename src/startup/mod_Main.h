@@ -2,7 +2,9 @@
 
 #include <string>
 
-#include "window/WindowServices.h"
+namespace korvani::window {
+struct WindowServices;
+}
 
 namespace korvani::startup {
 

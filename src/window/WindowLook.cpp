@@ -8,12 +8,6 @@
 
 #include "ui_frmDownload.h"
 
-// The logo is compiled into this static library, whose resources are not
-// registered unless something refers to them.
-static void RegisterLogoResource() {
-  Q_INIT_RESOURCE(logo);
-}
-
 namespace korvani::window {
 namespace {
 
@@ -90,7 +84,6 @@ void ApplyLook(QWidget& window, Ui::frmDownload& ui) {
   Paint(*ui.lnTop, windowText, windowText);
   Paint(*ui.lnBottom, windowText, windowText);
 
-  RegisterLogoResource();
   ui.KorvaniImage->setPixmap(LoadLogo());
   ui.KorvaniImage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 

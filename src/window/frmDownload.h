@@ -3,16 +3,22 @@
 #include <QWidget>
 #include <memory>
 
+#include "platform/WindowStacking.h"
+#include "transfer/DownloadFile.h"
 #include "transfer/ProgressView.h"
-#include "window/KilobyteBar.h"
-#include "window/LabelCaption.h"
-#include "window/WindowServices.h"
+#include "window/ProgressControls.h"
 
 namespace Ui {
 class frmDownload;
 }
 
 namespace korvani::window {
+
+// Everything the download window reaches outside itself.
+struct WindowServices {
+  transfer::TransferServices transfer;
+  platform::WindowStacking& stacking;
+};
 
 // The program's one window. Loading it runs the whole visible run: show, keep
 // on top, choose and fetch the package, show the result, pause, unload.

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "transfer/SizeText.h"
+#include "transfer/ProgressText.h"
 
 using korvani::fuzz::Require;
 

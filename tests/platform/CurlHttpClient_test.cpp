@@ -1,5 +1,3 @@
-#include "platform/CurlHttpClient.h"
-
 #include <QByteArray>
 #include <QtTest>
 #include <algorithm>
@@ -8,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/HttpClient.h"
 #include "support/host/PackageHostProcess.h"
 
 using korvani::host::PackageHostProcess;

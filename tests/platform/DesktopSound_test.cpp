@@ -1,5 +1,3 @@
-#include "platform/DesktopSound.h"
-
 #include <sys/stat.h>
 
 #include <QDir>
@@ -13,6 +11,8 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#include "platform/Sound.h"
 
 // The tones are played by a helper program (KORVANI_TONE_PLAYER, "HZ MS ..." on its
 // command line) so that each run reads an ALSA configuration of the test's own.

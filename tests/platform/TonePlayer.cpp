@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/DesktopSound.h"
+#include "platform/Sound.h"
 
 int main(int argc, char** argv) {
   const bool printMs = argc > 1 && std::strcmp(argv[1], "--print-ms") == 0;

@@ -10,7 +10,7 @@
 #include "support/fakes/FakeHttpClient.h"
 #include "support/fakes/FakeSound.h"
 #include "window/FakeWindowStacking.h"
-#include "window/KilobyteBar.h"
+#include "window/ProgressControls.h"
 #include "window/WindowLook.h"
 #include "window/frmDownload.h"
 

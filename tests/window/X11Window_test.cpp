@@ -9,7 +9,7 @@
 #include <QtTest>
 #include <functional>
 
-#include "platform/X11WindowStacking.h"
+#include "platform/WindowStacking.h"
 #include "startup/Settings.h"
 #include "support/fakes/FakeClock.h"
 #include "support/fakes/FakeFileSystem.h"

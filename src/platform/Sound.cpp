@@ -1,19 +1,19 @@
-#include "platform/DesktopSound.h"
+#include "platform/Sound.h"
 
 #include <alsa/asoundlib.h>
 
 #include <QApplication>
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstdint>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <numbers>
 #include <system_error>
 #include <thread>
 #include <vector>
-
-#include "platform/AlsaPcm.h"
-#include "platform/ToneSamples.h"
 
 namespace korvani::platform {
 namespace {
@@ -24,6 +24,43 @@ constexpr int kSampleRate = 48000;
 // Lets the sound server buffer a tenth of a second: enough to play without gaps,
 // short enough that the tone starts promptly.
 constexpr unsigned kLatencyUs = 100000;
+constexpr double kAmplitude = 0.5 * 32767;  // loud enough, without clipping a mixer
+constexpr int kFadeMs = 5;
+
+struct AlsaPcmCloser {
+  void operator()(snd_pcm_t* pcm) const { snd_pcm_close(pcm); }
+};
+// An open ALSA PCM, closed on every path.
+using AlsaPcm = std::unique_ptr<snd_pcm_t, AlsaPcmCloser>;
+
+// A mono sine of `frequencyHz` lasting `durationMs`, as signed 16-bit samples at
+// `sampleRate`, faded in and out over a few milliseconds so that it starts and stops
+// without a click.
+std::vector<std::int16_t> ToneSamples(int frequencyHz, int durationMs, int sampleRate) {
+  if (frequencyHz <= 0 || durationMs <= 0 || sampleRate <= 0) {
+    return {};
+  }
+  const auto frames =
+      static_cast<std::size_t>(static_cast<long long>(sampleRate) * durationMs / 1000);
+  // Short tones get a shorter fade, so that they still reach full loudness.
+  const std::size_t fadeFrames =
+      std::min<std::size_t>(static_cast<std::size_t>(sampleRate) * kFadeMs / 1000, frames / 4);
+  const double step = 2 * std::numbers::pi * frequencyHz / sampleRate;
+
+  std::vector<std::int16_t> samples(frames);
+  for (std::size_t i = 0; i < frames; ++i) {
+    double gain = 1.0;
+    const std::size_t fromEdge = std::min(i, frames - 1 - i);
+    if (fromEdge < fadeFrames) {
+      // Raised cosine: no sudden change of slope at either end of the fade.
+      gain = 0.5 - 0.5 * std::cos(std::numbers::pi * static_cast<double>(fromEdge) /
+                                  static_cast<double>(fadeFrames));
+    }
+    samples[i] = static_cast<std::int16_t>(
+        std::lround(kAmplitude * gain * std::sin(step * static_cast<double>(i))));
+  }
+  return samples;
+}
 
 // ALSA writes its errors to stderr unless a handler takes them; the program prints
 // nothing, and a missing sound device is not worth a word.

@@ -1,13 +1,74 @@
-#include "platform/CurlTransfer.h"
+#include "platform/HttpClient.h"
+
+#include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace korvani::platform {
 namespace {
+
+// Owners of the libcurl handles, so that every path out of a transfer releases them.
+
+struct EasyHandleDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyHandleDeleter>;
+
+struct MultiHandleDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+using MultiHandle = std::unique_ptr<CURLM, MultiHandleDeleter>;
+
+struct UrlPartsDeleter {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+using UrlParts = std::unique_ptr<CURLU, UrlPartsDeleter>;
+
+// An easy handle's place in a multi handle. libcurl requires the easy handle to
+// leave the multi handle before either is cleaned up, so this owner must be
+// destroyed before the two handles it joins.
+class MultiMembership {
+ public:
+  MultiMembership() = default;
+  MultiMembership(CURLM* multi, CURL* easy) : multi_(multi), easy_(easy) {}
+  MultiMembership(const MultiMembership&) = delete;
+  MultiMembership& operator=(const MultiMembership&) = delete;
+  MultiMembership(MultiMembership&& other) noexcept
+      : multi_(std::exchange(other.multi_, nullptr)), easy_(std::exchange(other.easy_, nullptr)) {}
+  MultiMembership& operator=(MultiMembership&& other) noexcept {
+    if (this != &other) {
+      Leave();
+      multi_ = std::exchange(other.multi_, nullptr);
+      easy_ = std::exchange(other.easy_, nullptr);
+    }
+    return *this;
+  }
+  ~MultiMembership() { Leave(); }
+
+ private:
+  void Leave() {
+    if (multi_ != nullptr && easy_ != nullptr) {
+      curl_multi_remove_handle(multi_, easy_);
+    }
+  }
+
+  CURLM* multi_ = nullptr;
+  CURL* easy_ = nullptr;
+};
 
 // What one call of the body callback hands over at most: libcurl's receive buffer,
 // left at its default. A larger one makes a single perform read many buffers on a
@@ -37,7 +98,83 @@ int WholeMillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
   return static_cast<int>(std::clamp<long long>(ms, 0, std::numeric_limits<int>::max()));
 }
 
-}  // namespace
+// What a transfer does, every `interval` at the latest, while it waits for the server.
+struct WaitingChore {
+  std::chrono::milliseconds interval{0};
+  std::function<void()> run;  // none: nothing to do
+};
+
+// One GET on its own multi handle, driven only from inside Read (pull, no threads).
+class CurlTransfer final : public UrlHandle {
+ public:
+  // Sends the GET and waits for the final response head. Returns nullptr when the
+  // URL is malformed, the transfer fails before the head, or the status is not 2xx.
+  static std::unique_ptr<CurlTransfer> Open(const std::string& url, const std::string& agent,
+                                            const CurlTimeouts& timeouts, WaitingChore chore = {});
+
+  CurlTransfer(const CurlTransfer&) = delete;
+  CurlTransfer& operator=(const CurlTransfer&) = delete;
+  ~CurlTransfer() override = default;
+
+  ReadResult Read(std::span<std::byte> buffer) override;
+  std::optional<std::uint64_t> AnnouncedLength() const override { return announcedLength_; }
+
+ private:
+  enum class Outcome { Running, Succeeded, Failed };
+  using SteadyTime = std::chrono::steady_clock::time_point;
+
+  CurlTransfer(const CurlTimeouts& timeouts, WaitingChore chore);
+  bool Start(const std::string& url, const std::string& agent);
+  bool SetOptions(const std::string& agent);
+  bool AwaitSuccessfulHead();
+
+  // Runs libcurl until `ready()` holds or the transfer is over (ended, failed or idle
+  // for too long), sleeping in curl_multi_poll in between.
+  template <typename Ready>
+  void Drive(Ready ready);
+  // Lets libcurl handle whatever is ready now, without waiting.
+  void PerformNow();
+  void NoteFinishedTransfer();
+
+  std::size_t TakeSpilled(std::span<std::byte> buffer);
+  void ReceiveBody(const char* data, std::size_t size);
+  void ReceiveHeaderLine(std::string_view line);
+
+  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
+  static int OnRequestReady(void* self, char* /*ip*/, char* /*localIp*/, int /*port*/,
+                            int /*localPort*/);
+
+  CurlTimeouts timeouts_;
+  WaitingChore chore_;
+
+  // Declared in this order so that the easy handle leaves the multi handle first and
+  // the URL it reads outlives it.
+  UrlParts url_;
+  MultiHandle multi_;
+  EasyHandle easy_;
+  MultiMembership membership_;
+
+  Outcome outcome_ = Outcome::Running;
+  std::optional<std::uint64_t> announcedLength_;
+
+  // Response heads: only the final one (not 1xx, not a redirect) opens the body.
+  bool headIsRedirect_ = false;
+  bool finalHeadSeen_ = false;
+  long finalStatus_ = 0;
+
+  // No byte for this long, once a request is on its way, fails the transfer. libcurl's
+  // own low-speed limit averages over seconds and would also cut a slow trickle.
+  bool requestSent_ = false;
+  SteadyTime lastByteAt_{};
+
+  // The caller's buffer during a Read, and how much of it the body has filled.
+  std::span<std::byte> target_;
+  std::size_t delivered_ = 0;
+  // Body bytes libcurl handed over beyond the caller's buffer, read out first next time.
+  std::vector<std::byte> spill_;
+  std::size_t spillRead_ = 0;
+};
 
 CurlTransfer::CurlTransfer(const CurlTimeouts& timeouts, WaitingChore chore)
     : timeouts_(timeouts), chore_(std::move(chore)) {
@@ -286,6 +423,45 @@ int CurlTransfer::OnRequestReady(void* self, char* /*ip*/, char* /*localIp*/, in
   transfer->requestSent_ = true;
   transfer->lastByteAt_ = std::chrono::steady_clock::now();
   return CURL_PREREQFUNC_OK;
+}
+
+// libcurl's global state is set up once for the process and never torn down:
+// curl_global_cleanup is not thread-safe, and the program ends soon after its fetch.
+bool CurlInitialised() {
+  static std::once_flag once;
+  static CURLcode result = CURLE_FAILED_INIT;
+  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  return result == CURLE_OK;
+}
+
+class CurlSession final : public InternetHandle {
+ public:
+  CurlSession(std::string agent, const CurlTimeouts& timeouts)
+      : agent_(std::move(agent)), timeouts_(timeouts) {}
+
+  std::unique_ptr<UrlHandle> OpenUrl(const std::string& url) override {
+    return CurlTransfer::Open(url, agent_, timeouts_, chore_);
+  }
+
+  void WhileWaiting(std::chrono::milliseconds interval, std::function<void()> serve) override {
+    chore_ = {interval, std::move(serve)};
+  }
+
+ private:
+  std::string agent_;
+  CurlTimeouts timeouts_;
+  WaitingChore chore_;
+};
+
+}  // namespace
+
+CurlHttpClient::CurlHttpClient(CurlTimeouts timeouts) : timeouts_(timeouts) {}
+
+std::unique_ptr<InternetHandle> CurlHttpClient::Open(const std::string& agent) {
+  if (!CurlInitialised()) {
+    return nullptr;
+  }
+  return std::make_unique<CurlSession>(agent, timeouts_);
 }
 
 }  // namespace korvani::platform

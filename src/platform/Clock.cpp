@@ -1,4 +1,4 @@
-#include "platform/SystemClock.h"
+#include "platform/Clock.h"
 
 #include <ctime>
 

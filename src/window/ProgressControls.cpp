@@ -1,10 +1,23 @@
-#include "window/KilobyteBar.h"
+#include "window/ProgressControls.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 
 namespace korvani::window {
+
+void LabelCaption::SetCaption(const std::string& text) {
+  label_.setText(QString::fromStdString(text));
+  if (sizing_ == Sizing::FitsText) {
+    label_.adjustSize();
+  }
+}
+
+void LabelCaption::Refresh() {
+  // No events are processed while the fetch runs, so an update() would never
+  // be painted; repaint() paints now.
+  label_.repaint();
+}
 
 int KilobytesToSteps(float kilobytes) {
   const double steps = std::round(static_cast<double>(kilobytes) * kStepsPerKilobyte);

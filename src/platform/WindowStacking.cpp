@@ -1,4 +1,4 @@
-#include "platform/X11WindowStacking.h"
+#include "platform/WindowStacking.h"
 
 #include <QtGui/qguiapplication_platform.h>
 #include <X11/Xlib.h>

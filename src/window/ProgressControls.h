@@ -1,11 +1,30 @@
 #pragma once
 
+#include <QLabel>
 #include <QProgressBar>
 #include <optional>
 
 #include "transfer/ProgressView.h"
 
 namespace korvani::window {
+
+// A label of the window seen as a caption the fetch can write to.
+class LabelCaption final : public transfer::Caption {
+ public:
+  enum class Sizing {
+    FitsText,  // grows or shrinks with its caption; its top-left corner stays put
+    Fixed,     // keeps its laid-out size whatever it shows
+  };
+
+  LabelCaption(QLabel& label, Sizing sizing) : label_(label), sizing_(sizing) {}
+
+  void SetCaption(const std::string& text) override;
+  void Refresh() override;
+
+ private:
+  QLabel& label_;
+  Sizing sizing_;
+};
 
 // QProgressBar counts in int steps; the window's bar counts kilobytes as floats.
 // One step is a thousandth of a kilobyte, which keeps fractions of a kilobyte
