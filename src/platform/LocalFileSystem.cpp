@@ -52,7 +52,9 @@ std::optional<std::string> TakeHiddenName(const std::string& name,
   return std::nullopt;
 }
 
-int ErrnoOf(int result) { return result == 0 ? 0 : errno; }
+int ErrnoOf(int result) {
+  return result == 0 ? 0 : errno;
+}
 
 bool WriteAll(int fd, std::span<const std::byte> bytes) {
   while (!bytes.empty()) {
@@ -130,11 +132,11 @@ class LocalReplacement final : public Replacement {
     const std::string byProc = "/proc/self/fd/" + std::to_string(file_.Get());
     const std::optional<std::string> linked =
         TakeHiddenName(name_, [this, &byProc](const std::string& candidate) {
-          int error = ErrnoOf(::linkat(AT_FDCWD, byProc.c_str(), folder_.Get(),
-                                       candidate.c_str(), AT_SYMLINK_FOLLOW));
+          int error = ErrnoOf(::linkat(AT_FDCWD, byProc.c_str(), folder_.Get(), candidate.c_str(),
+                                       AT_SYMLINK_FOLLOW));
           if (error == ENOENT) {  // no /proc
-            error = ErrnoOf(
-                ::linkat(file_.Get(), "", folder_.Get(), candidate.c_str(), AT_EMPTY_PATH));
+            error =
+                ErrnoOf(::linkat(file_.Get(), "", folder_.Get(), candidate.c_str(), AT_EMPTY_PATH));
           }
           return error;
         });

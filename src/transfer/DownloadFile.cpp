@@ -64,8 +64,7 @@ std::optional<double> Fetch::Run(const std::string& url, const std::string& fold
 
   // Before anything goes out: a folder that cannot take the package fails the fetch
   // here, not after the whole body has arrived.
-  const std::unique_ptr<platform::Replacement> file =
-      services_.files.BeginReplacement(destination);
+  const std::unique_ptr<platform::Replacement> file = services_.files.BeginReplacement(destination);
   if (!file) {
     return 0.0;
   }

@@ -129,12 +129,13 @@ std::optional<long> PeakResidentKib(const e2e::RunFolder& folder,
 qint64 BytesBeingWritten(qint64 pid, const QString& folder) {
   const QString fds = QString("/proc/%1/fd").arg(pid);
   const std::string prefix = (folder + "/").toStdString();
-  for (const QString& fd : QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+  for (const QString& fd :
+       QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
     const std::string link = QString(fds + "/" + fd).toStdString();
     char target[4096];
     const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
-    if (length <= 0 || !std::string_view(target, static_cast<std::size_t>(length))
-                            .starts_with(prefix)) {
+    if (length <= 0 ||
+        !std::string_view(target, static_cast<std::size_t>(length)).starts_with(prefix)) {
       continue;
     }
     struct stat status {};
@@ -272,8 +273,8 @@ class SavingToDiskTest : public QObject {
     std::optional<long> peaks[2];
     const qint64 sizes[2] = {1024, kLarge};
     for (int i = 0; i < 2; ++i) {
-      host::PackageHostProcess host(
-          {"--file", QString("%1=%2").arg(e2e::kPackage).arg(sizes[i])}, 120000);
+      host::PackageHostProcess host({"--file", QString("%1=%2").arg(e2e::kPackage).arg(sizes[i])},
+                                    120000);
       QVERIFY2(host.isReady(), qPrintable(host.failure()));
       const e2e::RunFolder folder(kProgramName, ProgramBytes(), FaultCase{});
       peaks[i] = PeakResidentKib(folder, host, 300000);
@@ -320,8 +321,8 @@ class SavingToDiskTest : public QObject {
     const QString program = fat.Path() + "/" + kProgramName;
     QVERIFY(QFile::copy(QStringLiteral(KORVANI_PROGRAM), program));
     const QString firstSize = QString("%1=%2").arg(e2e::kPackage).arg(300000);
-    for (const QStringList& hostArguments : {QStringList{"--file", firstSize},
-                                             QStringList{"--generate"}}) {
+    for (const QStringList& hostArguments :
+         {QStringList{"--file", firstSize}, QStringList{"--generate"}}) {
       host::PackageHostProcess host(hostArguments);
       QVERIFY2(host.isReady(), qPrintable(host.failure()));
       QProcess run;
@@ -330,8 +331,8 @@ class SavingToDiskTest : public QObject {
       QVERIFY(Finish(run, 60000));
 
       VerifyQuietEnd(run);
-      QCOMPARE(QDir(fat.Path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                          QDir::Name),
+      QCOMPARE(QDir(fat.Path())
+                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
                (QStringList{e2e::kPackage, kProgramName}));
       QFile saved(fat.Path() + "/" + e2e::kPackage);
       QVERIFY(saved.open(QIODevice::ReadOnly));
@@ -409,9 +410,9 @@ class SavingToDiskTest : public QObject {
 
     QProcess run;
     run.setProcessEnvironment(SentTo(host));
-    run.start("unshare", InPrivateMounts(script, {mountPoint.path(), staged.path(), left.path(),
-                                                  QString::number(tmpfsBytes), kProgramName,
-                                                  e2e::kPackage}));
+    run.start("unshare",
+              InPrivateMounts(script, {mountPoint.path(), staged.path(), left.path(),
+                                       QString::number(tmpfsBytes), kProgramName, e2e::kPackage}));
     QVERIFY(Finish(run, 60000));
 
     VerifyQuietEnd(run);

@@ -11,11 +11,11 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <span>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -96,8 +96,7 @@ using Temporaries = LocalFileSystem::Temporaries;
 
 // Writes `body` the way a fetch does, in pieces of one read, and commits it. False when
 // any step failed.
-bool Replace(LocalFileSystem& files, const fs::path& destination,
-             std::span<const std::byte> body) {
+bool Replace(LocalFileSystem& files, const fs::path& destination, std::span<const std::byte> body) {
   const std::unique_ptr<korvani::platform::Replacement> replacement =
       files.BeginReplacement(destination);
   if (!replacement) {
@@ -192,9 +191,8 @@ void LocalFileSystemTest::replacesWholeFileAndLeavesNoTemporary() {
 }
 
 void LocalFileSystemTest::newFileGetsPermissionsOfUmask_data() {
-  AddTemporariesColumn([](const char* kind, Temporaries temporaries) {
-    QTest::newRow(kind) << temporaries;
-  });
+  AddTemporariesColumn(
+      [](const char* kind, Temporaries temporaries) { QTest::newRow(kind) << temporaries; });
 }
 
 void LocalFileSystemTest::newFileGetsPermissionsOfUmask() {

@@ -139,10 +139,8 @@ void DownloadFileTest::failures_data() {
   QTest::newRow("name is the parent folder")
       << FailureCase{.url = "http://host/downloads/..", .shownFile = ".."};
   QTest::newRow("folder holds no file") << FailureCase{.folderHoldsFile = false};
-  QTest::newRow("file cannot be made: nothing goes out")
-      << FailureCase{.beginFails = true,
-                     .shownProgress = connecting,
-                     .fileCalls = {"begin " + kDestination}};
+  QTest::newRow("file cannot be made: nothing goes out") << FailureCase{
+      .beginFails = true, .shownProgress = connecting, .fileCalls = {"begin " + kDestination}};
   QTest::newRow("client cannot be opened")
       << FailureCase{.openFails = true,
                      .expectedCount = kUntouched,
@@ -194,15 +192,15 @@ void DownloadFileTest::failures_data() {
                      .httpReads = 2,
                      .tones = true,
                      .fileCalls = abandoned};
-  QTest::newRow("save fails")
-      << FailureCase{.reads = {FakeRead::Data(PatternBytes(1536))},
-                     .saveFails = true,
-                     .shownProgress = "Downloading ... 2 KB",
-                     .httpCalls = urlOpened,
-                     .httpReads = 2,
-                     .tones = true,
-                     .fileCalls = {"begin " + kDestination, "save " + kDestination + " 1536 bytes",
-                                   "abandon " + kDestination}};
+  QTest::newRow("save fails") << FailureCase{
+      .reads = {FakeRead::Data(PatternBytes(1536))},
+      .saveFails = true,
+      .shownProgress = "Downloading ... 2 KB",
+      .httpCalls = urlOpened,
+      .httpReads = 2,
+      .tones = true,
+      .fileCalls = {"begin " + kDestination, "save " + kDestination + " 1536 bytes",
+                    "abandon " + kDestination}};
 }
 
 void DownloadFileTest::failures() {

@@ -26,8 +26,8 @@ class FakeFileSystem::FakeReplacement final : public platform::Replacement {
   }
 
   bool Commit() override {
-    files_.log_.Add("save " + save_.destination.string() + " " +
-                    std::to_string(save_.body.size()) + " bytes");
+    files_.log_.Add("save " + save_.destination.string() + " " + std::to_string(save_.body.size()) +
+                    " bytes");
     if (files_.saveFails) {
       return false;
     }
