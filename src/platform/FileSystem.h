@@ -13,8 +13,10 @@ namespace korvani::platform {
 class Replacement {
  public:
   virtual ~Replacement() = default;
-  // Adds `bytes` at the end. False when they could not be written (a full disk, an
-  // I/O error); the replacement can then only be abandoned.
+  // Adds `bytes` at the end. False when they, or bytes appended before them, could not
+  // be written (a full disk, an I/O error); the replacement can then only be abandoned.
+  // Bytes may be held back and written with later ones, so a failure can show as late
+  // as Commit().
   virtual bool Append(std::span<const std::byte> bytes) = 0;
   // Makes the bytes appended so far durable and puts them in place of the file. False
   // when that failed; the old file is then as it was.
