@@ -185,7 +185,7 @@ void DownloadFileTest::failures_data() {
                                              .fileCalls = abandoned};
   // The second write finds the disk full: the third piece is never read.
   QTest::newRow("disk full mid-body: the rest is not read")
-      << FailureCase{.reads = {FakeRead::Data(PatternBytes(3 * 8162))},
+      << FailureCase{.reads = {FakeRead::Data(PatternBytes(std::size_t{3} * 8162))},
                      .room = 10000,
                      .shownProgress = "Downloading ... 8 KB",
                      .httpCalls = urlOpened,
