@@ -2,9 +2,26 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <span>
 
 namespace korvani::platform {
+
+// A new version of one file, written piece by piece beside it and put in its place
+// only on Commit(). Dropping it uncommitted abandons it: the old file stays as it was
+// and nothing of the new one is left.
+class Replacement {
+ public:
+  virtual ~Replacement() = default;
+  // Adds `bytes` at the end. False when they, or bytes appended before them, could not
+  // be written (a full disk, an I/O error); the replacement can then only be abandoned.
+  // Bytes may be held back and written with later ones, so a failure can show as late
+  // as Commit().
+  virtual bool Append(std::span<const std::byte> bytes) = 0;
+  // Makes the bytes appended so far durable and puts them in place of the file. False
+  // when that failed; the old file is then as it was.
+  virtual bool Commit() = 0;
+};
 
 // The few file operations the fetch needs.
 class FileSystem {
@@ -15,11 +32,11 @@ class FileSystem {
   // True when `folder` is a folder that holds at least one ordinary file
   // (not a folder, not hidden).
   virtual bool HoldsOrdinaryFile(const std::filesystem::path& folder) const = 0;
-  // Replaces `destination` whole with `body`: the bytes go to a temporary file
-  // beside it, reach the disk, and are renamed over it. On failure returns
-  // false, leaves `destination` as it was and leaves no temporary file.
-  virtual bool ReplaceFile(const std::filesystem::path& destination,
-                           std::span<const std::byte> body) = 0;
+  // Begins a replacement of `destination`, which need not exist yet. Null when no
+  // new file can be made beside it (a read-only or missing folder); nothing is
+  // changed then.
+  virtual std::unique_ptr<Replacement> BeginReplacement(
+      const std::filesystem::path& destination) = 0;
 };
 
 }  // namespace korvani::platform

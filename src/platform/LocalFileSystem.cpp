@@ -4,67 +4,65 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <fstream>
+#include <cstdint>
+#include <functional>
+#include <random>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/UniqueFd.h"
 
 namespace korvani::platform {
 namespace {
 
-// ".<name>.XXXXXX": hidden, so that a half-written package never looks like one, and
-// named after the destination so that a leftover (after a power cut) says what it was.
-// A long name is shortened so that the temporary name still fits into NAME_MAX.
-std::string TemporaryTemplate(const std::filesystem::path& folder, const std::string& name) {
+// The fetch hands over a read's worth at a time (8 KB); the page cache takes larger
+// writes at a fraction of the system calls' cost. A fixed size: memory stays flat.
+constexpr std::size_t kWriteSize = std::size_t{128} << 10U;
+// Write-back of what has arrived is started every few MiB, so that the sync before the
+// rename finds little left to write, without waiting on the disk during the transfer.
+constexpr std::uint64_t kWriteBackStep = std::uint64_t{4} << 20U;
+// Permissions asked for; the umask takes off what the user does not give new files.
+constexpr mode_t kNewFileMode = 0666;
+
+// Gives a fresh hidden name beside `name` to `tryName` until it answers anything but
+// EEXIST; returns that name, or nothing when no name was taken. The name is
+// ".<name>.XXXXXX", so that a leftover (after a power cut) never looks like a package and
+// says what it was; a long name is shortened so that it still fits into NAME_MAX.
+std::optional<std::string> TakeHiddenName(const std::string& name,
+                                          const std::function<int(const std::string&)>& tryName) {
   constexpr std::size_t kAddedBytes = 1 + 7;  // "." and ".XXXXXX"
-  const std::string stem = name.substr(0, NAME_MAX - kAddedBytes);
-  return (folder / ("." + stem + ".XXXXXX")).string();
-}
-
-// umask() can report the mask only by replacing it for a moment, which another thread
-// creating a file could notice; Linux also shows it in /proc.
-mode_t CurrentUmask() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.starts_with("Umask:")) {
-      return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+  constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  constexpr int kAttempts = 100;
+  const std::string stem = "." + name.substr(0, NAME_MAX - kAddedBytes) + ".";
+  std::random_device seed;
+  std::minstd_rand letters(seed());
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    std::string candidate = stem;
+    for (int i = 0; i < 6; ++i) {
+      candidate += kLetters[pick(letters)];
+    }
+    const int error = tryName(candidate);
+    if (error == 0) {
+      return candidate;
+    }
+    if (error != EEXIST) {
+      return std::nullopt;
     }
   }
-  const mode_t mask = ::umask(022);
-  ::umask(mask);
-  return mask;
+  return std::nullopt;
 }
 
-// Removes the temporary file on every path that does not hand it over by renaming it.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    if (!renamed_) {
-      ::unlink(path_.c_str());
-    }
-  }
+int ErrnoOf(int result) {
+  return result == 0 ? 0 : errno;
+}
 
-  bool RenameTo(const std::filesystem::path& destination) {
-    renamed_ = ::rename(path_.c_str(), destination.c_str()) == 0;
-    return renamed_;
-  }
-
- private:
-  std::string path_;
-  bool renamed_ = false;
-};
-
-bool WriteAll(int fd, std::span<const std::byte> body) {
-  while (!body.empty()) {
-    const ssize_t written = ::write(fd, body.data(), body.size());
+bool WriteAll(int fd, std::span<const std::byte> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) {
         continue;
@@ -74,19 +72,117 @@ bool WriteAll(int fd, std::span<const std::byte> body) {
     if (written == 0) {
       return false;  // no progress and no error: never loop on it
     }
-    body = body.subspan(static_cast<std::size_t>(written));
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
   }
   return true;
 }
 
-// Makes the rename itself survive a crash. The new file is complete by then, so a
-// failure here does not undo the replacement.
-void SyncFolder(const std::filesystem::path& folder) {
-  const UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directory.IsOpen()) {
-    ::fsync(directory.Get());
+class LocalReplacement final : public Replacement {
+ public:
+  LocalReplacement(UniqueFd folder, UniqueFd file, std::string name, std::string temporaryName)
+      : folder_(std::move(folder)),
+        file_(std::move(file)),
+        name_(std::move(name)),
+        temporaryName_(std::move(temporaryName)) {
+    pending_.reserve(kWriteSize);
   }
-}
+  LocalReplacement(const LocalReplacement&) = delete;
+  LocalReplacement& operator=(const LocalReplacement&) = delete;
+  // An unnamed file goes with its descriptor; a named one is removed here.
+  ~LocalReplacement() override {
+    if (!committed_ && !temporaryName_.empty()) {
+      ::unlinkat(folder_.Get(), temporaryName_.c_str(), 0);
+    }
+  }
+
+  bool Append(std::span<const std::byte> bytes) override {
+    if (failed_) {
+      return false;
+    }
+    if (pending_.size() + bytes.size() > kWriteSize && !WritePending()) {
+      return false;
+    }
+    if (bytes.size() >= kWriteSize) {
+      return Write(bytes);
+    }
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    return true;
+  }
+
+  bool Commit() override {
+    if (failed_ || committed_ || !WritePending() || ::fsync(file_.Get()) != 0) {
+      return false;
+    }
+    if (temporaryName_.empty() && !LinkUnnamedFile()) {
+      return false;
+    }
+    // For a written file, a failed close can be the first sign that the data did not
+    // reach the disk.
+    if (!file_.Close() ||
+        ::renameat(folder_.Get(), temporaryName_.c_str(), folder_.Get(), name_.c_str()) != 0) {
+      return false;
+    }
+    committed_ = true;
+    // Makes the rename itself survive a crash. The new file is complete by then, so a
+    // failure here does not undo the replacement.
+    ::fsync(folder_.Get());
+    return true;
+  }
+
+ private:
+  bool WritePending() {
+    const bool written = Write(pending_);
+    pending_.clear();
+    return written;
+  }
+
+  bool Write(std::span<const std::byte> bytes) {
+    if (!WriteAll(file_.Get(), bytes)) {
+      failed_ = true;
+      return false;
+    }
+    written_ += bytes.size();
+    if (written_ - writtenBack_ >= kWriteBackStep) {
+      // Only a hint: a file system without it still gets its data synced on Commit().
+      ::sync_file_range(file_.Get(), static_cast<off64_t>(writtenBack_),
+                        static_cast<off64_t>(written_ - writtenBack_), SYNC_FILE_RANGE_WRITE);
+      writtenBack_ = written_;
+    }
+    return true;
+  }
+
+  // Gives the unnamed file a hidden name, from which it is renamed over the destination:
+  // linkat cannot replace an existing name. Through /proc, because linking a descriptor
+  // directly (AT_EMPTY_PATH) needs a privilege on older kernels.
+  bool LinkUnnamedFile() {
+    const std::string byProc = "/proc/self/fd/" + std::to_string(file_.Get());
+    const std::optional<std::string> linked =
+        TakeHiddenName(name_, [this, &byProc](const std::string& candidate) {
+          int error = ErrnoOf(::linkat(AT_FDCWD, byProc.c_str(), folder_.Get(), candidate.c_str(),
+                                       AT_SYMLINK_FOLLOW));
+          if (error == ENOENT) {  // no /proc
+            error =
+                ErrnoOf(::linkat(file_.Get(), "", folder_.Get(), candidate.c_str(), AT_EMPTY_PATH));
+          }
+          return error;
+        });
+    if (!linked) {
+      return false;
+    }
+    temporaryName_ = *linked;
+    return true;
+  }
+
+  UniqueFd folder_;
+  UniqueFd file_;
+  std::string name_;
+  std::string temporaryName_;       // empty while the file has no name
+  std::vector<std::byte> pending_;  // appended, not yet written
+  std::uint64_t written_ = 0;
+  std::uint64_t writtenBack_ = 0;
+  bool failed_ = false;
+  bool committed_ = false;
+};
 
 }  // namespace
 
@@ -117,36 +213,46 @@ bool LocalFileSystem::HoldsOrdinaryFile(const std::filesystem::path& folder) con
   return false;
 }
 
-bool LocalFileSystem::ReplaceFile(const std::filesystem::path& destination,
-                                  std::span<const std::byte> body) {
+std::unique_ptr<Replacement> LocalFileSystem::BeginReplacement(
+    const std::filesystem::path& destination) {
   const std::string name = destination.filename().string();
   if (name.empty()) {
-    return false;
+    return nullptr;
   }
-  std::filesystem::path folder = destination.parent_path();
-  if (folder.empty()) {
-    folder = ".";
+  std::filesystem::path folderPath = destination.parent_path();
+  if (folderPath.empty()) {
+    folderPath = ".";
   }
-  std::string path = TemporaryTemplate(folder, name);
-  // Close-on-exec: a program started meanwhile must not inherit the half-written file.
-  UniqueFd file(::mkostemp(path.data(), O_CLOEXEC));
-  if (!file.IsOpen()) {
-    return false;
+  // Close-on-exec throughout: a program started meanwhile must not inherit the
+  // half-written file.
+  UniqueFd folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.IsOpen()) {
+    return nullptr;
   }
-  TemporaryFile temporary(path);
-  // mkstemp creates the file private (0600); a downloaded file gets the permissions
-  // any new file of the user gets.
-  if (::fchmod(file.Get(), 0666 & ~CurrentUmask()) != 0) {
-    return false;
+  if (temporaries_ == Temporaries::UnnamedWhereSupported) {
+    UniqueFd unnamed(::openat(folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode));
+    if (unnamed.IsOpen()) {
+      return std::make_unique<LocalReplacement>(std::move(folder), std::move(unnamed), name,
+                                                std::string());
+    }
+    // FAT, many FUSE file systems and older kernels refuse; a named file still serves.
   }
-  if (!WriteAll(file.Get(), body) || ::fsync(file.Get()) != 0 || !file.Close()) {
-    return false;
+  UniqueFd named;
+  const std::optional<std::string> temporaryName =
+      TakeHiddenName(name, [&folder, &named](const std::string& candidate) {
+        const int fd = ::openat(folder.Get(), candidate.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+        if (fd < 0) {
+          return errno;
+        }
+        named = UniqueFd(fd);
+        return 0;
+      });
+  if (!temporaryName) {
+    return nullptr;
   }
-  if (!temporary.RenameTo(destination)) {
-    return false;
-  }
-  SyncFolder(folder);
-  return true;
+  return std::make_unique<LocalReplacement>(std::move(folder), std::move(named), name,
+                                            *temporaryName);
 }
 
 }  // namespace korvani::platform

@@ -1,16 +1,13 @@
 #include "transfer/DownloadFile.h"
 
-#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <new>
 #include <optional>
 #include <stdexcept>
-#include <vector>
 
 #include "transfer/FileName.h"
 #include "transfer/PacedRefresh.h"
@@ -23,27 +20,9 @@ namespace {
 constexpr std::size_t kReadSize = 8162;
 constexpr char kAgent[] = "VB Program";
 constexpr char kClientOpenError[] = "Error opening Internet connection";
-// An announced length is only a hint for the first allocation: a server that
-// announces far more than it sends must not make us claim that much at once.
-constexpr std::uint64_t kLargestReservation = std::uint64_t{512} * 1024 * 1024;
 // Desktops take a window that leaves a ping unanswered for a few seconds for a hung
 // one; half the 100 ms that the window may go unserved while the server is silent.
 constexpr std::chrono::milliseconds kServeWhileWaiting{50};
-
-using Body = std::vector<std::byte>;
-
-void ReserveForAnnouncedLength(Body& body, std::optional<std::uint64_t> announced) {
-  if (!announced) {
-    return;
-  }
-  // A reservation that cannot be had costs only the head start: the body still
-  // grows as it arrives.
-  try {
-    body.reserve(static_cast<std::size_t>(std::min(*announced, kLargestReservation)));
-  } catch (const std::bad_alloc&) {
-  } catch (const std::length_error&) {
-  }
-}
 
 // One call of DownloadFile: the view it writes to and the pacing of its repaints.
 class Fetch {
@@ -59,8 +38,10 @@ class Fetch {
 
  private:
   void ShowProgress(std::size_t bytesReceived);
-  // The whole body, or nothing when the transfer broke.
-  std::optional<Body> ReceiveBody(platform::UrlHandle& opened);
+  // The number of bytes received into `file`, or nothing when the transfer broke or
+  // the file could not take them.
+  std::optional<std::uint64_t> ReceiveBody(platform::UrlHandle& opened,
+                                           platform::Replacement& file);
 
   const TransferServices& services_;
   ProgressView& view_;
@@ -85,6 +66,13 @@ std::optional<double> Fetch::Run(const std::string& url, const std::string& fold
   view_.lblProgress().SetCaption(kConnectingText);
   view_.lblProgress().Refresh();
 
+  // Before anything goes out: a folder that cannot take the package fails the fetch
+  // here, not after the whole body has arrived.
+  const std::unique_ptr<platform::Replacement> file = services_.files.BeginReplacement(destination);
+  if (!file) {
+    return 0.0;
+  }
+
   // Declared in this order so that the URL closes before the session that opened it.
   const std::unique_ptr<platform::InternetHandle> session = services_.http.Open(kAgent);
   if (!session) {
@@ -100,34 +88,35 @@ std::optional<double> Fetch::Run(const std::string& url, const std::string& fold
   services_.sound.Beep(1500, 100);
   services_.sound.Beep(1800, 200);
 
-  const std::optional<Body> body = ReceiveBody(*opened);
-  if (!body || body->empty()) {
+  const std::optional<std::uint64_t> received = ReceiveBody(*opened, *file);
+  if (!received || *received == 0 || !file->Commit()) {
     return 0.0;
   }
-  if (!services_.files.ReplaceFile(destination, *body)) {
-    return 0.0;
-  }
-  return static_cast<double>(body->size());
+  return static_cast<double>(*received);
 }
 
-std::optional<Body> Fetch::ReceiveBody(platform::UrlHandle& opened) {
-  Body body;
-  ReserveForAnnouncedLength(body, opened.AnnouncedLength());
+std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
+                                                platform::Replacement& file) {
+  std::uint64_t received = 0;
   std::array<std::byte, kReadSize> buffer{};
   for (;;) {
-    ShowProgress(body.size());
+    ShowProgress(received);
     const platform::ReadResult read = opened.Read(buffer);
     switch (read.status) {
       case platform::ReadResult::Status::Data:
         if (read.count > buffer.size()) {
           throw std::length_error("read reported more bytes than the buffer holds");
         }
-        body.insert(body.end(), buffer.begin(),
-                    buffer.begin() + static_cast<std::ptrdiff_t>(read.count));
+        received += read.count;
+        // A full disk ends the transfer at once: the rest of the body is not wanted.
+        if (!file.Append(std::span(buffer).first(read.count))) {
+          RepaintOwedProgress();
+          return std::nullopt;
+        }
         break;
       case platform::ReadResult::Status::End:
         RepaintOwedProgress();
-        return body;
+        return received;
       case platform::ReadResult::Status::Failed:
         RepaintOwedProgress();
         return std::nullopt;
@@ -165,7 +154,7 @@ void DownloadFile(const TransferServices& services, const std::string& pstrURL,
       pdblFileSize = *byteCount;
     }
   } catch (...) {
-    // The handles and the body are gone with the stack; what is left is to
+    // The handles and the unfinished file are gone with the stack; what is left is to
     // report the failure and leave the view showing where the transfer stopped.
     pdblFileSize = 0;
     try {

@@ -12,7 +12,10 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -89,11 +92,44 @@ class ScopedFileSizeLimit {
   void (*oldHandler_)(int) = nullptr;
 };
 
-enum class Obstacle { DestinationIsFolder, FolderMissing, FolderReadOnly, DiskFullMidway };
+using Temporaries = LocalFileSystem::Temporaries;
+
+// Writes `body` the way a fetch does, in pieces of one read, and commits it. False when
+// any step failed.
+bool Replace(LocalFileSystem& files, const fs::path& destination, std::span<const std::byte> body) {
+  const std::unique_ptr<korvani::platform::Replacement> replacement =
+      files.BeginReplacement(destination);
+  if (!replacement) {
+    return false;
+  }
+  constexpr std::size_t kPiece = 8162;
+  for (std::size_t offset = 0; offset < body.size(); offset += kPiece) {
+    if (!replacement->Append(body.subspan(offset, std::min(kPiece, body.size() - offset)))) {
+      return false;
+    }
+  }
+  return replacement->Commit();
+}
+
+// Each test runs with both kinds of temporary file.
+void AddTemporariesColumn(const std::function<void(const char*, Temporaries)>& addRows) {
+  QTest::addColumn<Temporaries>("temporaries");
+  addRows("unnamed", Temporaries::UnnamedWhereSupported);
+  addRows("named", Temporaries::NamedOnly);
+}
+
+enum class Obstacle {
+  DestinationIsFolder,
+  FolderMissing,
+  FolderReadOnly,
+  DiskFullMidway,
+  AbandonedMidway
+};
 
 }  // namespace
 
 Q_DECLARE_METATYPE(Obstacle)
+Q_DECLARE_METATYPE(Temporaries)
 
 class LocalFileSystemTest : public QObject {
   Q_OBJECT
@@ -101,6 +137,7 @@ class LocalFileSystemTest : public QObject {
  private slots:
   void replacesWholeFileAndLeavesNoTemporary_data();
   void replacesWholeFileAndLeavesNoTemporary();
+  void newFileGetsPermissionsOfUmask_data();
   void newFileGetsPermissionsOfUmask();
   void failedReplaceLeavesOldFileAndNoTemporary_data();
   void failedReplaceLeavesOldFileAndNoTemporary();
@@ -112,39 +149,60 @@ class LocalFileSystemTest : public QObject {
 void LocalFileSystemTest::replacesWholeFileAndLeavesNoTemporary_data() {
   QTest::addColumn<int>("oldSize");  // -1: no old file
   QTest::addColumn<int>("newSize");
-
-  QTest::newRow("no old file") << -1 << 5000;
-  QTest::newRow("old file longer: no stale tail") << 100000 << 10;
-  QTest::newRow("old file shorter") << 10 << 100000;
-  QTest::newRow("empty body") << 50 << 0;
-  QTest::newRow("body larger than one write") << -1 << (8 << 20);
+  AddTemporariesColumn([](const char* kind, Temporaries temporaries) {
+    const auto row = [&](const char* name) -> QTestData& {
+      return QTest::addRow("%s, %s", name, kind);
+    };
+    row("no old file") << -1 << 5000 << temporaries;
+    row("old file longer: no stale tail") << 100000 << 10 << temporaries;
+    row("old file shorter") << 10 << 100000 << temporaries;
+    row("empty body") << 50 << 0 << temporaries;
+    row("body past several write-back steps") << -1 << (9 << 20) << temporaries;
+  });
 }
 
 void LocalFileSystemTest::replacesWholeFileAndLeavesNoTemporary() {
   QFETCH(int, oldSize);
   QFETCH(int, newSize);
+  QFETCH(Temporaries, temporaries);
   QTemporaryDir dir;
   const fs::path folder = dir.path().toStdString();
   const fs::path destination = folder / "RUD_UZ7_en.exe";
+  const std::vector<std::byte> old = Bytes(static_cast<std::size_t>(std::max(oldSize, 0)), 'a');
   if (oldSize >= 0) {
-    WriteFile(destination, Bytes(static_cast<std::size_t>(oldSize), 'a'));
+    WriteFile(destination, old);
   }
   const std::vector<std::byte> body = Bytes(static_cast<std::size_t>(newSize), 'K');
+  LocalFileSystem files(folder, temporaries);
 
-  LocalFileSystem files;
-  QVERIFY(files.ReplaceFile(destination, body));
+  const auto replacement = files.BeginReplacement(destination);
+  QVERIFY(replacement);
+  QVERIFY(replacement->Append(body));
+  // Until the commit, the old file is all there is to see.
+  if (oldSize >= 0) {
+    QVERIFY(ReadFile(destination) == old);
+  } else {
+    QVERIFY(!fs::exists(destination));
+  }
+  QVERIFY(replacement->Commit());
 
   QVERIFY(ReadFile(destination) == body);
   QCOMPARE(Entries(folder), QStringList{"RUD_UZ7_en.exe"});
 }
 
+void LocalFileSystemTest::newFileGetsPermissionsOfUmask_data() {
+  AddTemporariesColumn(
+      [](const char* kind, Temporaries temporaries) { QTest::newRow(kind) << temporaries; });
+}
+
 void LocalFileSystemTest::newFileGetsPermissionsOfUmask() {
+  QFETCH(Temporaries, temporaries);
   const ScopedUmask umask(027);
   QTemporaryDir dir;
   const fs::path destination = fs::path(dir.path().toStdString()) / "get?id=5";
 
-  LocalFileSystem files;
-  QVERIFY(files.ReplaceFile(destination, Bytes(10, 'x')));
+  LocalFileSystem files(dir.path().toStdString(), temporaries);
+  QVERIFY(Replace(files, destination, Bytes(10, 'x')));
 
   struct stat status {};
   QCOMPARE(::stat(destination.c_str(), &status), 0);
@@ -153,15 +211,21 @@ void LocalFileSystemTest::newFileGetsPermissionsOfUmask() {
 
 void LocalFileSystemTest::failedReplaceLeavesOldFileAndNoTemporary_data() {
   QTest::addColumn<Obstacle>("obstacle");
-
-  QTest::newRow("destination is a folder") << Obstacle::DestinationIsFolder;
-  QTest::newRow("folder missing") << Obstacle::FolderMissing;
-  QTest::newRow("folder read-only") << Obstacle::FolderReadOnly;
-  QTest::newRow("disk full midway") << Obstacle::DiskFullMidway;
+  AddTemporariesColumn([](const char* kind, Temporaries temporaries) {
+    const auto row = [&](const char* name) -> QTestData& {
+      return QTest::addRow("%s, %s", name, kind);
+    };
+    row("destination is a folder") << Obstacle::DestinationIsFolder << temporaries;
+    row("folder missing") << Obstacle::FolderMissing << temporaries;
+    row("folder read-only") << Obstacle::FolderReadOnly << temporaries;
+    row("disk full midway") << Obstacle::DiskFullMidway << temporaries;
+    row("abandoned midway") << Obstacle::AbandonedMidway << temporaries;
+  });
 }
 
 void LocalFileSystemTest::failedReplaceLeavesOldFileAndNoTemporary() {
   QFETCH(Obstacle, obstacle);
+  QFETCH(Temporaries, temporaries);
   QTemporaryDir dir;
   const fs::path folder = dir.path().toStdString();
   fs::path destination = folder / "package.exe";
@@ -169,7 +233,7 @@ void LocalFileSystemTest::failedReplaceLeavesOldFileAndNoTemporary() {
   WriteFile(destination, old);
   QStringList entriesBefore = Entries(folder);
   const std::vector<std::byte> body = Bytes(std::size_t{256} * 1024, 'n');
-  LocalFileSystem files;
+  LocalFileSystem files(folder, temporaries);
 
   bool replaced = true;
   switch (obstacle) {
@@ -177,25 +241,34 @@ void LocalFileSystemTest::failedReplaceLeavesOldFileAndNoTemporary() {
       destination = folder / "sub";
       fs::create_directory(destination);
       entriesBefore = Entries(folder);
-      replaced = files.ReplaceFile(destination, body);
+      replaced = Replace(files, destination, body);
       QVERIFY(fs::is_directory(destination));
       QVERIFY(fs::is_empty(destination));
       break;
     case Obstacle::FolderMissing:
-      replaced = files.ReplaceFile(folder / "missing" / "package.exe", body);
+      QVERIFY(!files.BeginReplacement(folder / "missing" / "package.exe"));
+      replaced = false;
       break;
     case Obstacle::FolderReadOnly: {
       if (::geteuid() == 0) {
         QSKIP("root writes into read-only folders");
       }
       fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
-      replaced = files.ReplaceFile(destination, body);
+      replaced = files.BeginReplacement(destination) != nullptr;
       fs::permissions(folder, fs::perms::owner_all);
       break;
     }
     case Obstacle::DiskFullMidway: {
       const ScopedFileSizeLimit limit(rlim_t{64} * 1024);
-      replaced = files.ReplaceFile(destination, body);
+      replaced = Replace(files, destination, body);
+      break;
+    }
+    case Obstacle::AbandonedMidway: {
+      auto replacement = files.BeginReplacement(destination);
+      QVERIFY(replacement);
+      QVERIFY(replacement->Append(body));
+      replacement.reset();
+      replaced = false;
       break;
     }
   }

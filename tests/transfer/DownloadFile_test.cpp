@@ -67,7 +67,42 @@ QByteArray Bytes(const std::vector<std::byte>& bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())};
 }
 
+const QString kDestination = "/opt/korvani/RUD.exe";
+
+// A fetch that saves nothing: what goes wrong, and what the fetch leaves behind.
+struct FailureCase {
+  QString url = QString::fromStdString(kUrl);
+  bool folderHoldsFile = true;
+  bool beginFails = false;
+  bool openFails = false;
+  bool openUrlFails = false;
+  Reads reads{};
+  std::optional<std::uint64_t> room{};  // bytes the file system takes before it is full
+  bool saveFails = false;
+
+  double expectedCount = 0;
+  QString shownFile = "RUD.exe";
+  QString shownProgress = "";
+  QString message = "";
+  QStringList httpCalls{};  // every call but the reads
+  int httpReads = -1;       // -1: any number
+  bool tones = false;
+  QStringList fileCalls{};  // begin, save and abandon
+};
+
+// A fetch that saves the body.
+struct BodyCase {
+  Reads reads;
+  QByteArray body;
+  QString shownProgress;
+  float shownValue = 0;
+  int httpReads = 0;
+};
+
 }  // namespace
+
+Q_DECLARE_METATYPE(FailureCase)
+Q_DECLARE_METATYPE(BodyCase)
 
 class DownloadFileTest : public QObject {
   Q_OBJECT
@@ -86,159 +121,169 @@ class DownloadFileTest : public QObject {
 };
 
 void DownloadFileTest::failures_data() {
-  QTest::addColumn<QString>("url");
-  QTest::addColumn<bool>("folderHoldsFile");
-  QTest::addColumn<bool>("openFails");
-  QTest::addColumn<bool>("openUrlFails");
-  QTest::addColumn<Reads>("reads");
-  QTest::addColumn<bool>("saveFails");
-  QTest::addColumn<double>("expectedCount");
-  QTest::addColumn<QString>("shownFile");
-  QTest::addColumn<QString>("shownProgress");
-  QTest::addColumn<QString>("message");
-  QTest::addColumn<QStringList>("httpCalls");
-  QTest::addColumn<bool>("tones");
-  QTest::addColumn<bool>("saveTried");
+  QTest::addColumn<FailureCase>("fault");
 
   const QString url = QString::fromStdString(kUrl);
   const QStringList urlOpened{"http.open VB Program", "http.url " + url, "http.closeUrl",
                               "http.close"};
+  const QStringList abandoned{"begin " + kDestination, "abandon " + kDestination};
   const Reads cutShort{FakeRead::Data(PatternBytes(8162)), FakeRead::Data(PatternBytes(100)),
                        FakeRead::Failed()};
   const Reads throwsMidBody{FakeRead::Data(PatternBytes(8162)), FakeRead::Throws()};
+  const QString connecting = "Connecting ... ";
 
   QTest::newRow("URL ends with slash")
-      << "http://host/downloads/" << true << false << false << Reads{} << false << 0.0 << ""
-      << ""
-      << "" << QStringList{} << false << false;
+      << FailureCase{.url = "http://host/downloads/", .shownFile = ""};
   QTest::newRow("name is the folder itself")
-      << "http://host/downloads/." << true << false << false << Reads{} << false << 0.0 << "."
-      << ""
-      << "" << QStringList{} << false << false;
+      << FailureCase{.url = "http://host/downloads/.", .shownFile = "."};
   QTest::newRow("name is the parent folder")
-      << "http://host/downloads/.." << true << false << false << Reads{} << false << 0.0 << ".."
-      << ""
-      << "" << QStringList{} << false << false;
-  QTest::newRow("folder holds no file")
-      << url << false << false << false << Reads{} << false << 0.0 << "RUD.exe"
-      << ""
-      << "" << QStringList{} << false << false;
+      << FailureCase{.url = "http://host/downloads/..", .shownFile = ".."};
+  QTest::newRow("folder holds no file") << FailureCase{.folderHoldsFile = false};
+  QTest::newRow("file cannot be made: nothing goes out") << FailureCase{
+      .beginFails = true, .shownProgress = connecting, .fileCalls = {"begin " + kDestination}};
   QTest::newRow("client cannot be opened")
-      << url << true << true << false << Reads{} << false << kUntouched << "RUD.exe"
-      << "Connecting ... "
-      << "Error opening Internet connection" << QStringList{"http.open VB Program"} << false
-      << false;
+      << FailureCase{.openFails = true,
+                     .expectedCount = kUntouched,
+                     .shownProgress = connecting,
+                     .message = "Error opening Internet connection",
+                     .httpCalls = {"http.open VB Program"},
+                     .fileCalls = abandoned};
   QTest::newRow("URL cannot be opened")
-      << url << true << false << true << Reads{} << false << 0.0 << "RUD.exe"
-      << "Connecting ... "
-      << "" << QStringList{"http.open VB Program", "http.url " + url, "http.close"} << false
-      << false;
+      << FailureCase{.openUrlFails = true,
+                     .shownProgress = connecting,
+                     .httpCalls = {"http.open VB Program", "http.url " + url, "http.close"},
+                     .fileCalls = abandoned};
   QTest::newRow("empty URL gets a generated name and cannot be opened")
-      << "" << true << false << true << Reads{} << false << 0.0 << "Download140509120626.tmp"
-      << "Connecting ... "
-      << "" << QStringList{"http.open VB Program", "http.url ", "http.close"} << false << false;
-  QTest::newRow("read fails mid-body")
-      << url << true << false << false << cutShort << false << 0.0 << "RUD.exe"
-      << "Downloading ... 8 KB"
-      << "" << urlOpened << true << false;
-  QTest::newRow("read throws mid-body")
-      << url << true << false << false << throwsMidBody << false << 0.0 << "RUD.exe"
-      << "Downloading ... 8 KB"
-      << "" << urlOpened << true << false;
+      << FailureCase{.url = "",
+                     .openUrlFails = true,
+                     .shownFile = "Download140509120626.tmp",
+                     .shownProgress = connecting,
+                     .httpCalls = {"http.open VB Program", "http.url ", "http.close"},
+                     .fileCalls = {"begin /opt/korvani/Download140509120626.tmp",
+                                   "abandon /opt/korvani/Download140509120626.tmp"}};
+  QTest::newRow("read fails mid-body") << FailureCase{.reads = cutShort,
+                                                      .shownProgress = "Downloading ... 8 KB",
+                                                      .httpCalls = urlOpened,
+                                                      .httpReads = 3,
+                                                      .tones = true,
+                                                      .fileCalls = abandoned};
+  QTest::newRow("read throws mid-body") << FailureCase{.reads = throwsMidBody,
+                                                       .shownProgress = "Downloading ... 8 KB",
+                                                       .httpCalls = urlOpened,
+                                                       .tones = true,
+                                                       .fileCalls = abandoned};
   QTest::newRow("read throws before any byte")
-      << url << true << false << false << Reads{FakeRead::Throws()} << false << 0.0 << "RUD.exe"
-      << "Downloading ... 0 KB"
-      << "" << urlOpened << true << false;
-  QTest::newRow("empty body") << url << true << false << false << Reads{} << false << 0.0
-                              << "RUD.exe"
-                              << "Downloading ... 0 KB"
-                              << "" << urlOpened << true << false;
-  QTest::newRow("save fails") << url << true << false << false
-                              << Reads{FakeRead::Data(PatternBytes(1536))} << true << 0.0
-                              << "RUD.exe"
-                              << "Downloading ... 2 KB"
-                              << "" << urlOpened << true << true;
+      << FailureCase{.reads = {FakeRead::Throws()},
+                     .shownProgress = "Downloading ... 0 KB",
+                     .httpCalls = urlOpened,
+                     .tones = true,
+                     .fileCalls = abandoned};
+  QTest::newRow("empty body") << FailureCase{.shownProgress = "Downloading ... 0 KB",
+                                             .httpCalls = urlOpened,
+                                             .httpReads = 1,
+                                             .tones = true,
+                                             .fileCalls = abandoned};
+  // The second write finds the disk full: the third piece is never read.
+  QTest::newRow("disk full mid-body: the rest is not read")
+      << FailureCase{.reads = {FakeRead::Data(PatternBytes(std::size_t{3} * 8162))},
+                     .room = 10000,
+                     .shownProgress = "Downloading ... 8 KB",
+                     .httpCalls = urlOpened,
+                     .httpReads = 2,
+                     .tones = true,
+                     .fileCalls = abandoned};
+  QTest::newRow("save fails") << FailureCase{
+      .reads = {FakeRead::Data(PatternBytes(1536))},
+      .saveFails = true,
+      .shownProgress = "Downloading ... 2 KB",
+      .httpCalls = urlOpened,
+      .httpReads = 2,
+      .tones = true,
+      .fileCalls = {"begin " + kDestination, "save " + kDestination + " 1536 bytes",
+                    "abandon " + kDestination}};
 }
 
 void DownloadFileTest::failures() {
-  QFETCH(QString, url);
-  QFETCH(bool, folderHoldsFile);
-  QFETCH(bool, openFails);
-  QFETCH(bool, openUrlFails);
-  QFETCH(Reads, reads);
-  QFETCH(bool, saveFails);
-  QFETCH(double, expectedCount);
-  QFETCH(QString, shownFile);
-  QFETCH(QString, shownProgress);
-  QFETCH(QString, message);
-  QFETCH(QStringList, httpCalls);
-  QFETCH(bool, tones);
-  QFETCH(bool, saveTried);
+  QFETCH(FailureCase, fault);
 
-  FakeHttpScript script = Serving(reads);
-  script.openFails = openFails;
-  script.openUrlFails = openUrlFails;
+  FakeHttpScript script = Serving(fault.reads);
+  script.openFails = fault.openFails;
+  script.openUrlFails = fault.openUrlFails;
   Rig rig(std::move(script));
-  rig.files.holdsOrdinaryFile = folderHoldsFile;
-  rig.files.saveFails = saveFails;
+  rig.files.holdsOrdinaryFile = fault.folderHoldsFile;
+  rig.files.beginFails = fault.beginFails;
+  rig.files.room = fault.room;
+  rig.files.saveFails = fault.saveFails;
   // A clock that stands still holds back every repaint but the first, so the
   // row also shows that the view is brought up to date on the way out.
-  rig.Fetch(url.toStdString());
+  rig.Fetch(fault.url.toStdString());
 
-  QCOMPARE(rig.byteCount, expectedCount);
-  QCOMPARE(QString::fromStdString(rig.view.File().Painted()), shownFile);
-  QCOMPARE(rig.ShownProgress(), shownProgress);
+  QCOMPARE(rig.byteCount, fault.expectedCount);
+  QCOMPARE(QString::fromStdString(rig.view.File().Painted()), fault.shownFile);
+  QCOMPARE(rig.ShownProgress(), fault.shownProgress);
   QCOMPARE(rig.view.Progress().Painted(), rig.view.Progress().Text());
   QCOMPARE(rig.view.Bar().Painted(), rig.view.Bar().Value());
   QCOMPARE(rig.log.StartingWith("message "),
-           message.isEmpty() ? QStringList{} : QStringList{"message " + message});
-  QCOMPARE(rig.log.StartingWith("http.").filter(QRegularExpression("^http\\.(?!read)")), httpCalls);
-  QCOMPARE(rig.log.StartingWith("beep ").isEmpty(), !tones);
-  QCOMPARE(rig.log.StartingWith("save ").isEmpty(), !saveTried);
+           fault.message.isEmpty() ? QStringList{} : QStringList{"message " + fault.message});
+  QCOMPARE(rig.log.StartingWith("http.").filter(QRegularExpression("^http\\.(?!read)")),
+           fault.httpCalls);
+  if (fault.httpReads >= 0) {
+    QCOMPARE(rig.log.StartingWith("http.read").size(), fault.httpReads);
+  }
+  QCOMPARE(rig.log.StartingWith("beep ").isEmpty(), !fault.tones);
+  QCOMPARE(rig.log.All().filter(QRegularExpression("^(begin|save|abandon) ")), fault.fileCalls);
   QVERIFY(rig.files.Saves().empty());
 }
 
 void DownloadFileTest::successfulBodies_data() {
-  QTest::addColumn<Reads>("reads");
-  QTest::addColumn<QByteArray>("body");
-  QTest::addColumn<QString>("shownProgress");
-  QTest::addColumn<float>("shownValue");
-  QTest::addColumn<int>("readCount");
+  QTest::addColumn<BodyCase>("body");
 
   const auto chunk = [](std::size_t count, std::size_t offset) {
     return FakeRead::Data(PatternBytes(count, offset));
   };
-  QTest::newRow("shorter than one read") << Reads{chunk(100, 0)} << Bytes(PatternBytes(100))
-                                         << "Downloading ... 0 KB" << 100.0F / 1024 << 2;
-  QTest::newRow("exactly one read") << Reads{chunk(8162, 0)} << Bytes(PatternBytes(8162))
-                                    << "Downloading ... 8 KB" << 8162.0F / 1024 << 2;
-  QTest::newRow("one read and a byte") << Reads{chunk(8163, 0)} << Bytes(PatternBytes(8163))
-                                       << "Downloading ... 8 KB" << 8163.0F / 1024 << 3;
+  QTest::newRow("shorter than one read") << BodyCase{.reads = {chunk(100, 0)},
+                                                     .body = Bytes(PatternBytes(100)),
+                                                     .shownProgress = "Downloading ... 0 KB",
+                                                     .shownValue = 100.0F / 1024,
+                                                     .httpReads = 2};
+  QTest::newRow("exactly one read") << BodyCase{.reads = {chunk(8162, 0)},
+                                                .body = Bytes(PatternBytes(8162)),
+                                                .shownProgress = "Downloading ... 8 KB",
+                                                .shownValue = 8162.0F / 1024,
+                                                .httpReads = 2};
+  QTest::newRow("one read and a byte") << BodyCase{.reads = {chunk(8163, 0)},
+                                                   .body = Bytes(PatternBytes(8163)),
+                                                   .shownProgress = "Downloading ... 8 KB",
+                                                   .shownValue = 8163.0F / 1024,
+                                                   .httpReads = 3};
   QTest::newRow("small pieces kept in order")
-      << Reads{chunk(1000, 0), chunk(1, 1000), chunk(535, 1001)} << Bytes(PatternBytes(1536))
-      << "Downloading ... 2 KB" << 1.5F << 4;
+      << BodyCase{.reads = {chunk(1000, 0), chunk(1, 1000), chunk(535, 1001)},
+                  .body = Bytes(PatternBytes(1536)),
+                  .shownProgress = "Downloading ... 2 KB",
+                  .shownValue = 1.5F,
+                  .httpReads = 4};
   QTest::newRow("explicit end of body")
-      << Reads{chunk(512, 0), FakeRead::End(), chunk(512, 512)} << Bytes(PatternBytes(512))
-      << "Downloading ... 1 KB" << 0.5F << 2;
+      << BodyCase{.reads = {chunk(512, 0), FakeRead::End(), chunk(512, 512)},
+                  .body = Bytes(PatternBytes(512)),
+                  .shownProgress = "Downloading ... 1 KB",
+                  .shownValue = 0.5F,
+                  .httpReads = 2};
 }
 
 void DownloadFileTest::successfulBodies() {
-  QFETCH(Reads, reads);
-  QFETCH(QByteArray, body);
-  QFETCH(QString, shownProgress);
-  QFETCH(float, shownValue);
-  QFETCH(int, readCount);
+  QFETCH(BodyCase, body);
 
-  Rig rig(Serving(reads));
+  Rig rig(Serving(body.reads));
   rig.Fetch();
 
-  QCOMPARE(rig.byteCount, double(body.size()));
+  QCOMPARE(rig.byteCount, double(body.body.size()));
   QCOMPARE(rig.files.Saves().size(), std::size_t{1});
-  QCOMPARE(Bytes(rig.files.Saves().front().body), body);
-  QCOMPARE(rig.ShownProgress(), shownProgress);
-  QCOMPARE(rig.view.Bar().Painted(), shownValue);
-  QCOMPARE(rig.log.StartingWith("http.read ").size(), readCount);
+  QCOMPARE(Bytes(rig.files.Saves().front().body), body.body);
+  QCOMPARE(rig.ShownProgress(), body.shownProgress);
+  QCOMPARE(rig.view.Bar().Painted(), body.shownValue);
+  QCOMPARE(rig.log.StartingWith("http.read ").size(), body.httpReads);
   QVERIFY(rig.log.StartingWith("message ").isEmpty());
+  QVERIFY(rig.log.StartingWith("abandon ").isEmpty());
 }
 
 void DownloadFileTest::everyStepInOrder() {
@@ -253,6 +298,7 @@ void DownloadFileTest::everyStepInOrder() {
       "list /opt/korvani/",
       "lblProgress=Connecting ... ",
       "lblProgress.refresh",
+      "begin /opt/korvani/RUD.exe",
       "http.open VB Program",
       "http.url http://host/downloads/RUD.exe",
       "beep 1500 100",
@@ -262,11 +308,13 @@ void DownloadFileTest::everyStepInOrder() {
       "pgbDownload=0",
       "pgbDownload.refresh",
       "http.read 8162",
+      "write 1536",
       "lblProgress=Downloading ... 2 KB",
       "lblProgress.refresh",
       "pgbDownload=1.5",
       "pgbDownload.refresh",
       "http.read 8162",
+      "write 8162",
       "lblProgress=Downloading ... 9 KB",
       "lblProgress.refresh",
       "pgbDownload=9.4707",

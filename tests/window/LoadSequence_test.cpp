@@ -56,7 +56,8 @@ struct Run {
   const QProgressBar& Bar() const { return *form.findChild<QProgressBar*>("pgbDownload"); }
   // The main steps of the run, without the progress details of the fetch.
   QStringList Steps() const {
-    return log.Without({"lblFile", "lblProgress", "pgbDownload", "http.read", "list"});
+    return log.Without({"lblFile", "lblProgress", "pgbDownload", "http.read", "list", "begin",
+                        "write", "abandon"});
   }
 };
 

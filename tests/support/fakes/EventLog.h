@@ -14,7 +14,8 @@ namespace korvani::fakes {
 //   http:  "http.open <agent>", "http.url <url>", "http.read <bytes asked>",
 //          "http.closeUrl", "http.close"
 //   sound: "beep <hz> <ms>", "defaultBeep"
-//   files: "list <folder>", "save <path> <n> bytes"
+//   files: "list <folder>", "begin <path>", "write <n>", "save <path> <n> bytes",
+//          "abandon <path>"
 class EventLog {
  public:
   void Add(const QString& event);

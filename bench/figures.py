@@ -1,0 +1,199 @@
+#!/usr/bin/env python3
+"""The statistics of bench/run: medians and spreads of the figures it recorded.
+
+  figures.py report FOLDER RUNS    prints the table and the details
+  figures.py cpu TIMES_FILE        the children's CPU seconds in the output of `times`
+  figures.py pings LONGEST_S MEDIAN_S ANSWERED UNANSWERED
+                                   the row of the ping run (one run, not a median)
+
+FOLDER holds one file per measurement, one line per round, each line "key=value ...";
+a value of "-" is a moment that did not happen. Environment: BIG_BYTES, SMALL_BYTES,
+HUGE_BYTES, PAUSE_SECONDS, and the notes printed in the heading (BUILD_TYPE,
+DISPLAY_NOTE, HOST, NGINX, FILES_NOTE, LOAD_BEFORE, LOAD_AFTER, STARTED).
+"""
+
+import os
+import re
+import statistics
+import sys
+from pathlib import Path
+
+
+def times_seconds(text):
+    """Seconds in `times`' notation, such as 1m2.345s."""
+    minutes, seconds = re.fullmatch(r"(\d+)m([\d.]+)s", text).groups()
+    return int(minutes) * 60 + float(seconds)
+
+
+def children_cpu(path):
+    user, system = Path(path).read_text().split("\n")[1].split()
+    return times_seconds(user) + times_seconds(system)
+
+
+class Figures:
+    def __init__(self, folder):
+        self.rounds = {}
+        for file in Path(folder).iterdir():
+            self.rounds[file.name] = [
+                dict(field.split("=", 1) for field in line.split())
+                for line in file.read_text().splitlines()
+                if line.strip()
+            ]
+
+    def values(self, name, expression):
+        """One value per round: KEY, or KEY1 - KEY2, or KEY1 + KEY2."""
+        terms = expression.split()
+        result = []
+        for fields in self.rounds[name]:
+            first = float(fields[terms[0]])
+            if len(terms) == 3:
+                second = float(fields[terms[2]])
+                first = first - second if terms[1] == "-" else first + second
+            result.append(first)
+        return result
+
+    def median(self, name, expression):
+        return statistics.median(self.values(name, expression))
+
+    def spread_ms(self, name, expression):
+        values = self.values(name, expression)
+        return f"{min(values) * 1000:.1f} to {max(values) * 1000:.1f} ms"
+
+
+def ms(seconds):
+    return f"{seconds * 1000:.1f} ms"
+
+
+def sec(seconds):
+    return f"{seconds:.3f} s"
+
+
+def mib(kib):
+    return f"{kib / 1024:.1f} MiB"
+
+
+def verdict(met):
+    return "pass" if met else "MISS"
+
+
+def report(folder, runs):
+    env = os.environ
+    big_bytes = int(env["BIG_BYTES"])
+    huge_bytes = int(env["HUGE_BYTES"])
+    pause_seconds = float(env["PAUSE_SECONDS"])
+    f = Figures(folder)
+    med = f.median
+
+    fetch_big = med("fetch_big", "fetch_s")
+    curl_big = med("curl_big", "wall_s")
+    fetch_small = med("fetch_small", "fetch_s")
+    curl_small = med("curl_small", "wall_s")
+    growth_big = med("fetch_big", "peak_kib - idle_kib")
+    growth_huge = med("fetch_huge", "peak_kib - idle_kib")
+    startup = med("program", "painted_s")
+    anchor_startup = med("anchor_startup", "painted_s")
+    pause_length = med("program", "gone_s - file_s")
+    pause_cpu = med("program", "cpu_gone_s - cpu_file_s")
+    whole_wall = med("program", "exit_s")
+    whole_cpu = med("program", "user_s + sys_s")
+    # The extra time a 64 MiB package costs a whole run over a 1 KB one, from nginx.
+    run_extra = med("run_big", "exit_s") - med("run_tiny", "exit_s")
+    curl_extra = med("curl_nginx_big", "wall_s") - med("curl_nginx_tiny", "wall_s")
+    whole_anchor_wall = anchor_startup + curl_small + pause_seconds
+    whole_anchor_cpu = med("anchor_startup", "cpu_painted_s") + med("curl_small", "cpu_s")
+
+    big_ratio = fetch_big / curl_big
+    extra_ratio = run_extra / curl_extra
+    small_more = fetch_small - curl_small
+    startup_ratio = startup / anchor_startup
+    pause_share = 100 * pause_cpu / pause_length
+
+    print()
+    print(f"korvani-download benchmarks, {env['STARTED']}; {env['CORES']}")
+    print(f"Build: {env['BUILD_TYPE']}; display: {env['DISPLAY_NOTE']}; package host on "
+          f"{env['HOST']}, nginx on {env['NGINX']}; files under {env['FILES_NOTE']}")
+    print(f"Median of {runs} rounds each. Load average before: {env['LOAD_BEFORE']}; "
+          f"after: {env['LOAD_AFTER']}.")
+    print()
+    widths = (32, 11, 15, 15, 20, 5)
+    row = lambda *cells: print(
+        "| " + " | ".join(f"{cell:<{width}}" for cell, width in zip(cells, widths)) + " |")
+    row("Figure", "Ours", "Anchor", "Ratio / diff.", "Target", "Met")
+    print("|" + "|".join("-" * (width + 2) for width in widths) + "|")
+    row("Run: 64 MiB over 1 KB (nginx)", ms(run_extra), ms(curl_extra) + " curl",
+        f"{extra_ratio:.2f} x", "<= 1.25 x", verdict(extra_ratio <= 1.25))
+    row("Fetch 64 MiB (vs curl -s -o)", ms(fetch_big), ms(curl_big), f"{big_ratio:.2f} x",
+        "<= 1.5 x", verdict(big_ratio <= 1.5))
+    row("Fetch 883 KB (vs curl -s -o)", ms(fetch_small), ms(curl_small),
+        f"{small_more * 1000:+.1f} ms", "<= +20 ms", verdict(small_more <= 0.020))
+    row("Memory growth, 64 MiB fetch", mib(growth_big), "16.0 MiB",
+        f"{growth_big * 1024 / big_bytes:.3f} x body", "<= 16 MiB", verdict(growth_big <= 16384))
+    row("Memory growth, 1 GiB fetch", mib(growth_huge), "16.0 MiB",
+        f"{growth_huge * 1024 / huge_bytes:.4f} x body", "<= 16 MiB",
+        verdict(growth_huge <= 16384))
+    row("Start-up to painted window", ms(startup), ms(anchor_startup), f"{startup_ratio:.2f} x",
+        "<= 1.3 x", verdict(startup_ratio <= 1.3))
+    row("Pause: CPU share of one core", f"{pause_share:.1f} %", "100 % (1 core)",
+        ms(pause_cpu) + " CPU", "< 5 %", verdict(pause_share < 5))
+    row("Pause: length", sec(pause_length), sec(pause_seconds),
+        f"{(pause_length - pause_seconds) * 1000:+.1f} ms", "2.0 to 2.1 s",
+        verdict(2.0 <= pause_length <= 2.1))
+    row("Whole run xp de: wall time", sec(whole_wall), sec(whole_anchor_wall),
+        f"{whole_wall / whole_anchor_wall:.2f} x", "none (reported)", "-")
+    row("Whole run xp de: CPU time", ms(whole_cpu), ms(whole_anchor_cpu),
+        f"{whole_cpu / whole_anchor_cpu:.2f} x", "none (reported)", "-")
+    print()
+    print("Details:")
+    print(f"- Runs against nginx: 64 MiB {sec(med('run_big', 'exit_s'))}, 1 KB "
+          f"{sec(med('run_tiny', 'exit_s'))} (package saved at {ms(med('run_big', 'file_s'))} "
+          f"and {ms(med('run_tiny', 'file_s'))}); curl -s -o 64 MiB "
+          f"{ms(med('curl_nginx_big', 'wall_s'))}, 1 KB {ms(med('curl_nginx_tiny', 'wall_s'))}.")
+    print(f"- curl's own transfer time (-w %{{time_total}}, without its start-up), package host: "
+          f"64 MiB {ms(med('curl_big', 'transfer_s'))}, 883 KB "
+          f"{ms(med('curl_small', 'transfer_s'))}; nginx: 64 MiB "
+          f"{ms(med('curl_nginx_big', 'transfer_s'))}.")
+    print(f"- Spread over the rounds: run 64 MiB {f.spread_ms('run_big', 'exit_s')}, run 1 KB "
+          f"{f.spread_ms('run_tiny', 'exit_s')}, curl nginx 64 MiB "
+          f"{f.spread_ms('curl_nginx_big', 'wall_s')}; fetch 64 MiB "
+          f"{f.spread_ms('fetch_big', 'fetch_s')}, curl 64 MiB {f.spread_ms('curl_big', 'wall_s')}; "
+          f"fetch 883 KB {f.spread_ms('fetch_small', 'fetch_s')}, curl 883 KB "
+          f"{f.spread_ms('curl_small', 'wall_s')}; start-up {f.spread_ms('program', 'painted_s')}, "
+          f"anchor {f.spread_ms('anchor_startup', 'painted_s')}.")
+    for name, label in (("fetch_big", "64 MiB"), ("fetch_huge", "1 GiB"),
+                        ("fetch_small", "883 KB")):
+        print(f"- {label} fetch: idle {mib(med(name, 'idle_kib'))}, peak "
+              f"{mib(med(name, 'peak_kib'))}; growth {mib(med(name, 'peak_kib - idle_kib'))}.")
+    print(f"- Fetch CPU (ours, in-process): 64 MiB {ms(med('fetch_big', 'cpu_s'))}, 883 KB "
+          f"{ms(med('fetch_small', 'cpu_s'))}; 1 GiB fetch {sec(med('fetch_huge', 'fetch_s'))}.")
+    text_startup = med("text_anchor_startup", "painted_s")
+    print(f"- Start-up: first drawing into the window at {ms(med('program', 'drawn_s'))} (anchor "
+          f"{ms(med('anchor_startup', 'drawn_s'))}); a Qt window with two \"#\" labels "
+          f"(startup_anchor --labels) is painted at {ms(text_startup)}, ours is "
+          f"{startup / text_startup:.2f} x that.")
+    print(f"- Whole run: window exposed at {ms(med('program', 'exposed_s'))}, package saved at "
+          f"{ms(med('program', 'file_s'))}, window gone at {sec(med('program', 'gone_s'))}, "
+          f"exit at {sec(whole_wall)}.")
+    print(f"- Whole-run anchors: wall = start-up anchor + curl 883 KB command + the "
+          f"{pause_seconds:g} s pause; CPU = start-up anchor's CPU to painted + curl 883 KB CPU.")
+
+
+def pings(longest, median, answered, unanswered):
+    met = float(longest) <= 0.1 and int(unanswered) == 0
+    print(f"| {'Longest ping answer, 10 s fetch':<32} | {ms(float(longest)):<11} | {'-':<15} | "
+          f"{'median ' + ms(float(median)):<15} | {'<= 100 ms, none lost':<20} | {verdict(met):<5} |")
+    print(f"- Pings: {answered} answered, {unanswered} unanswered; one run, not a median.")
+
+
+def main(argv):
+    if len(argv) == 6 and argv[1] == "pings":
+        pings(*argv[2:])
+    elif len(argv) == 3 and argv[1] == "cpu":
+        print(f"{children_cpu(argv[2]):.6f}")
+    elif len(argv) == 4 and argv[1] == "report":
+        report(argv[2], int(argv[3]))
+    else:
+        sys.exit(__doc__)
+
+
+if __name__ == "__main__":
+    main(sys.argv)

@@ -1,0 +1,436 @@
+// How the real program's save meets real file systems: memory that does not grow with
+// the package, a folder that cannot be written, FAT through FUSE, a kill part-way and a
+// disk that fills part-way. Some checks need root (mounts in a private mount namespace,
+// a network namespace of the test's own, FUSE); where that is refused they are skipped.
+#include <fcntl.h>
+#include <linux/sched.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStorageInfo>
+#include <QtTest>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "e2e/FaultCases.h"
+#include "e2e/RunFolder.h"
+#include "platform/UniqueFd.h"
+#include "support/host/PackageHostProcess.h"
+
+using namespace korvani;
+using e2e::FaultCase;
+using platform::UniqueFd;
+
+namespace {
+
+const QString kProgramName = "korvani-download";
+constexpr qint64 kMiB = qint64{1} << 20;
+
+QByteArray ProgramBytes() {
+  QFile file(QStringLiteral(KORVANI_PROGRAM));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QProcessEnvironment SentTo(const host::PackageHostProcess& host) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("KORVANI_PACKAGE_HOST", host.hostAndPort());
+  return env;
+}
+
+// A shell script run as root in a private mount namespace, so that its mounts vanish with
+// it: `sh -c script sh arguments...`.
+QStringList InPrivateMounts(const QString& script, const QStringList& arguments) {
+  return QStringList{"--mount", "--propagation", "private", "sh", "-c", script, "sh"} + arguments;
+}
+
+// Why mounts in a private mount namespace cannot be made here; empty when they can.
+QString PrivateMountRefusal() {
+  QProcess probe;
+  probe.start("unshare", InPrivateMounts("mount -t tmpfs none /mnt", {}));
+  if (!probe.waitForFinished(10000)) {
+    return "unshare: " + probe.errorString();
+  }
+  if (probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0) {
+    return "unshare: " + QString::fromLocal8Bit(probe.readAllStandardError()).trimmed();
+  }
+  return {};
+}
+
+// Runs `process` to its end; false when it outlived `deadlineMs` (it is killed then).
+bool Finish(QProcess& process, int deadlineMs) {
+  if (process.waitForFinished(deadlineMs)) {
+    return true;
+  }
+  process.kill();
+  process.waitForFinished(5000);
+  return false;
+}
+
+// The program ended as it always must: status 0, nothing printed.
+void VerifyQuietEnd(QProcess& process) {
+  QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+  QCOMPARE(process.exitCode(), 0);
+  QCOMPARE(process.readAllStandardOutput(), QByteArray());
+  QCOMPARE(process.readAllStandardError(), QByteArray());
+}
+
+// The peak resident memory (VmHWM at exit) of one run of the program from `folder`, in
+// KiB, as wait4 reports it; nothing when the run failed or outlived `deadlineMs`.
+std::optional<long> PeakResidentKib(const e2e::RunFolder& folder,
+                                    const host::PackageHostProcess& host, int deadlineMs) {
+  const std::string program = folder.Path(kProgramName).toStdString();
+  const std::string hostVariable = "KORVANI_PACKAGE_HOST=" + host.hostAndPort().toStdString();
+  std::vector<char*> env;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    env.push_back(*variable);
+  }
+  env.push_back(const_cast<char*>(hostVariable.c_str()));
+  env.push_back(nullptr);
+  char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, env.data()) != 0) {
+    return std::nullopt;
+  }
+  const UniqueFd ended(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  pollfd waiting{ended.Get(), POLLIN, 0};
+  const bool inTime = ended.IsOpen() && ::poll(&waiting, 1, deadlineMs) == 1;
+  if (!inTime) {
+    ::kill(pid, SIGKILL);
+  }
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  if (!inTime || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return std::nullopt;
+  }
+  return usage.ru_maxrss;
+}
+
+// The bytes in the file `pid` has open in `folder` for writing the package (unnamed or
+// hidden); -1 when it has none open.
+qint64 BytesBeingWritten(qint64 pid, const QString& folder) {
+  const QString fds = QString("/proc/%1/fd").arg(pid);
+  const std::string prefix = (folder + "/").toStdString();
+  for (const QString& fd :
+       QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+    const std::string link = QString(fds + "/" + fd).toStdString();
+    char target[4096];
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+    if (length <= 0 ||
+        !std::string_view(target, static_cast<std::size_t>(length)).starts_with(prefix)) {
+      continue;
+    }
+    struct stat status {};
+    if (::stat(link.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+        (status.st_mode & S_IXUSR) == 0) {
+      return status.st_size;
+    }
+  }
+  return -1;
+}
+
+// Puts the calling thread, and every process it starts from then on, into a network
+// namespace of its own with the loopback device up, and back into the old one at the
+// end. The loopback's counters then count this test's traffic alone.
+class PrivateNetwork {
+ public:
+  PrivateNetwork() : old_(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
+    if (!old_.IsOpen() || ::unshare(CLONE_NEWNET) != 0) {
+      return;
+    }
+    entered_ = true;
+    const UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    up_ = socket.IsOpen() && ::ioctl(socket.Get(), SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    up_ = up_ && ::ioctl(socket.Get(), SIOCSIFFLAGS, &request) == 0;
+  }
+  PrivateNetwork(const PrivateNetwork&) = delete;
+  PrivateNetwork& operator=(const PrivateNetwork&) = delete;
+  ~PrivateNetwork() {
+    if (entered_) {
+      ::setns(old_.Get(), CLONE_NEWNET);
+    }
+  }
+
+  bool Ready() const { return entered_ && up_; }
+
+  // Bytes sent over the loopback device in this namespace so far.
+  static qint64 LoopbackBytesSent() {
+    QFile devices("/proc/thread-self/net/dev");
+    if (!devices.open(QIODevice::ReadOnly | QIODevice::Text)) {
+      return -1;
+    }
+    for (const QByteArray& line : devices.readAll().split('\n')) {
+      const QList<QByteArray> fields = line.simplified().split(' ');
+      // "lo: rx_bytes rx_packets ... (8 receive fields) tx_bytes ..."
+      if (fields.size() > 9 && fields[0] == "lo:") {
+        return fields[9].toLongLong();
+      }
+    }
+    return -1;
+  }
+
+ private:
+  UniqueFd old_;
+  bool entered_ = false;
+  bool up_ = false;
+};
+
+// A FAT image mounted through FUSE (fusefat) under a temporary folder.
+class FatFolder {
+ public:
+  FatFolder() {
+    const QString image = dir_.filePath("fat.img");
+    QDir(dir_.path()).mkdir("mnt");
+    QFile file(image);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(32 * kMiB)) {
+      refusal_ = "cannot make the image";
+      return;
+    }
+    file.close();
+    refusal_ = Run("mkfs.vfat", {image});
+    if (refusal_.isEmpty()) {
+      refusal_ = Run("fusefat", {"-o", "rw+", image, Path()});
+      mounted_ = refusal_.isEmpty();
+    }
+  }
+  FatFolder(const FatFolder&) = delete;
+  FatFolder& operator=(const FatFolder&) = delete;
+  ~FatFolder() {
+    if (mounted_) {
+      Run("fusermount", {"-u", "-z", Path()});
+    }
+  }
+
+  // Why no FAT folder could be mounted; empty when it was.
+  QString Refusal() const { return refusal_; }
+  QString Path() const { return dir_.filePath("mnt"); }
+
+ private:
+  static QString Run(const QString& program, const QStringList& arguments) {
+    if (QStandardPaths::findExecutable(program).isEmpty() &&
+        QStandardPaths::findExecutable(program, {"/sbin", "/usr/sbin"}).isEmpty()) {
+      return program + " is not installed";
+    }
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(20000) || process.exitCode() != 0) {
+      return program + ": " + QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+    }
+    return {};
+  }
+
+  QTemporaryDir dir_;
+  QString refusal_;
+  bool mounted_ = false;
+};
+
+// When, during a slow transfer, the program is killed.
+struct KillMoment {
+  qreal shareWritten = -1;  // of the body, in the unfinished file; -1: see below
+  bool afterSave = false;   // during the pause, after the package was put in place
+};
+
+}  // namespace
+
+Q_DECLARE_METATYPE(KillMoment)
+
+class SavingToDiskTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+      QSKIP("needs an X server with a window manager");
+    }
+    QVERIFY(!ProgramBytes().isEmpty());
+  }
+
+  // A 1 GiB package costs the program no more memory than a 1 KB one, give or take what
+  // libcurl and the file system hold at a time.
+  void memoryDoesNotGrowWithThePackage() {
+    constexpr qint64 kLarge = 1024 * kMiB;
+    if (QStorageInfo(QDir::tempPath()).bytesAvailable() < 2 * kLarge) {
+      QSKIP("less than 2 GiB free in the temporary folder");
+    }
+    std::optional<long> peaks[2];
+    const qint64 sizes[2] = {1024, kLarge};
+    for (int i = 0; i < 2; ++i) {
+      host::PackageHostProcess host({"--file", QString("%1=%2").arg(e2e::kPackage).arg(sizes[i])},
+                                    120000);
+      QVERIFY2(host.isReady(), qPrintable(host.failure()));
+      const e2e::RunFolder folder(kProgramName, ProgramBytes(), FaultCase{});
+      peaks[i] = PeakResidentKib(folder, host, 300000);
+      QVERIFY2(peaks[i], "the run failed");
+      QCOMPARE(QFileInfo(folder.Path(e2e::kPackage)).size(), sizes[i]);
+    }
+    const long growthKib = *peaks[1] - *peaks[0];
+    qInfo("peak resident memory: %ld KiB for 1 KB, %ld KiB for 1 GiB", *peaks[0], *peaks[1]);
+    QVERIFY2(growthKib <= long{64} * 1024, qPrintable(QString("grew by %1 KiB").arg(growthKib)));
+  }
+
+  // A folder that cannot be written fails the fetch before anything is asked of the host,
+  // even for root: the folder is a read-only bind mount.
+  void readOnlyFolderFailsBeforeTheRequest() {
+    const QString refusal = PrivateMountRefusal();
+    if (!refusal.isEmpty()) {
+      QSKIP(qPrintable("no private mount namespace: " + refusal));
+    }
+    host::PackageHostProcess host({"--generate"});
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    const e2e::RunFolder folder(kProgramName, ProgramBytes(), FaultCase{});
+    const QStringList entries = folder.Entries();
+
+    QProcess run;
+    run.setProcessEnvironment(SentTo(host));
+    run.start("unshare", InPrivateMounts(R"(mount --bind "$1" "$1" &&
+                                            mount -o remount,bind,ro "$1" && exec "$1/$2")",
+                                         {folder.path(), kProgramName}));
+    QVERIFY(Finish(run, 30000));
+
+    VerifyQuietEnd(run);
+    QVERIFY(host.requestLog().isEmpty());
+    QCOMPARE(folder.Entries(), entries);
+    QVERIFY(folder.Package() == e2e::RunFolder::OldPackage());
+  }
+
+  // From a FAT stick, which has neither unnamed files nor permissions: the package is
+  // saved, a second run replaces it, and nothing else is left.
+  void fatStickTakesAndReplacesThePackage() {
+    const FatFolder fat;
+    if (!fat.Refusal().isEmpty()) {
+      QSKIP(qPrintable("no FAT folder through FUSE: " + fat.Refusal()));
+    }
+    const QString program = fat.Path() + "/" + kProgramName;
+    QVERIFY(QFile::copy(QStringLiteral(KORVANI_PROGRAM), program));
+    const QString firstSize = QString("%1=%2").arg(e2e::kPackage).arg(300000);
+    for (const QStringList& hostArguments :
+         {QStringList{"--file", firstSize}, QStringList{"--generate"}}) {
+      host::PackageHostProcess host(hostArguments);
+      QVERIFY2(host.isReady(), qPrintable(host.failure()));
+      QProcess run;
+      run.setProcessEnvironment(SentTo(host));
+      run.start(program, {});
+      QVERIFY(Finish(run, 60000));
+
+      VerifyQuietEnd(run);
+      QCOMPARE(QDir(fat.Path())
+                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+               (QStringList{e2e::kPackage, kProgramName}));
+      QFile saved(fat.Path() + "/" + e2e::kPackage);
+      QVERIFY(saved.open(QIODevice::ReadOnly));
+      QVERIFY(saved.readAll() ==
+              (hostArguments.contains("--generate")
+                   ? host::PackageHostProcess::placeholderPackage(e2e::kPackage)
+                   : host::PackageHostProcess::generatedContent(e2e::kPackage, 300000)));
+    }
+  }
+
+  void killedPartWayLeavesOldOrNewWhole_data() {
+    QTest::addColumn<KillMoment>("moment");
+    QTest::newRow("request sent, nothing received") << KillMoment{.shareWritten = 0};
+    QTest::newRow("a quarter received") << KillMoment{.shareWritten = 0.25};
+    QTest::newRow("half received") << KillMoment{.shareWritten = 0.5};
+    QTest::newRow("nearly all received") << KillMoment{.shareWritten = 0.9};
+    QTest::newRow("saved, during the pause") << KillMoment{.afterSave = true};
+  }
+
+  // SIGKILL leaves the folder as it was or with the new package whole: an unnamed file
+  // vanishes with the process.
+  void killedPartWayLeavesOldOrNewWhole() {
+    QFETCH(KillMoment, moment);
+    host::PackageHostProcess host({"--generate", "--fault", "trickle:400000"});
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    const e2e::RunFolder folder(kProgramName, ProgramBytes(), FaultCase{});
+    const QByteArray package = host::PackageHostProcess::placeholderPackage(e2e::kPackage);
+
+    QProcess run;
+    run.setProcessEnvironment(SentTo(host));
+    run.start(folder.Path(kProgramName), {});
+    QVERIFY(run.waitForStarted());
+    if (moment.afterSave) {
+      QTRY_VERIFY_WITH_TIMEOUT(folder.Package() == package, 20000);
+    } else {
+      QTRY_VERIFY_WITH_TIMEOUT(!host.requestLog().isEmpty(), 10000);
+      const qint64 wanted = qRound64(moment.shareWritten * static_cast<qreal>(package.size()));
+      QTRY_VERIFY_WITH_TIMEOUT(BytesBeingWritten(run.processId(), folder.path()) >= wanted, 20000);
+    }
+    ::kill(static_cast<pid_t>(run.processId()), SIGKILL);
+    QVERIFY(Finish(run, 10000));
+
+    QCOMPARE(run.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(folder.Entries(), (QStringList{e2e::kPackage, kProgramName}));
+    QVERIFY(folder.Package() == (moment.afterSave ? package : e2e::RunFolder::OldPackage()));
+  }
+
+  // A disk that fills part-way ends the transfer there: the old package stays, nothing
+  // is left, and far less than the body crossed the loopback.
+  void fullDiskStopsTheTransfer() {
+    const QString refusal = PrivateMountRefusal();
+    if (!refusal.isEmpty()) {
+      QSKIP(qPrintable("no private mount namespace: " + refusal));
+    }
+    const PrivateNetwork network;
+    if (!network.Ready()) {
+      QSKIP("no network namespace of the test's own");
+    }
+    constexpr qint64 kBody = 64 * kMiB;
+    host::PackageHostProcess host({"--file", QString("%1=%2").arg(e2e::kPackage).arg(kBody)},
+                                  60000);
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    // The program and the old package in a folder of their own, copied into a tmpfs
+    // that has 1 MiB left over.
+    const e2e::RunFolder staged(kProgramName, ProgramBytes(), FaultCase{});
+    const qint64 tmpfsBytes =
+        ProgramBytes().size() + e2e::RunFolder::OldPackage().size() + 2 * kMiB;
+    QTemporaryDir mountPoint;
+    QTemporaryDir left;  // what the folder held after the run, copied out
+    const char* const script = R"(
+      mount -t tmpfs -o size="$4" korvani-full "$1" && cp "$2/$5" "$2/$6" "$1/" || exit 99
+      "$1/$5"; status=$?
+      ls -A "$1" >"$3/entries" && cp "$1/$6" "$3/package" && exit "$status")";
+    const qint64 sentBefore = PrivateNetwork::LoopbackBytesSent();
+
+    QProcess run;
+    run.setProcessEnvironment(SentTo(host));
+    run.start("unshare",
+              InPrivateMounts(script, {mountPoint.path(), staged.path(), left.path(),
+                                       QString::number(tmpfsBytes), kProgramName, e2e::kPackage}));
+    QVERIFY(Finish(run, 60000));
+
+    VerifyQuietEnd(run);
+    QCOMPARE(host.requestLog().size(), 1);
+    QFile entries(left.filePath("entries"));
+    QVERIFY(entries.open(QIODevice::ReadOnly));
+    QStringList names = QString::fromUtf8(entries.readAll()).split('\n', Qt::SkipEmptyParts);
+    names.sort();
+    QCOMPARE(names, (QStringList{e2e::kPackage, kProgramName}));
+    QFile package(left.filePath("package"));
+    QVERIFY(package.open(QIODevice::ReadOnly));
+    QVERIFY(package.readAll() == e2e::RunFolder::OldPackage());
+    const qint64 sent = PrivateNetwork::LoopbackBytesSent() - sentBefore;
+    QVERIFY2(sent < kBody, qPrintable(QString("%1 bytes crossed the loopback").arg(sent)));
+  }
+};
+
+QTEST_MAIN(SavingToDiskTest)
+#include "SavingToDisk_test.moc"
