@@ -79,7 +79,12 @@ std::optional<double> Fetch::Run(const std::string& url, const std::string& fold
     view_.ShowMessage(kClientOpenError);
     return std::nullopt;
   }
-  session->WhileWaiting(kServeWhileWaiting, [this] { view_.ServeDesktopRequests(); });
+  // A server that falls silent leaves the last bytes it sent on screen, not the
+  // progress that pacing last let through.
+  session->WhileWaiting(kServeWhileWaiting, [this] {
+    RepaintOwedProgress();
+    view_.ServeDesktopRequests();
+  });
   const std::unique_ptr<platform::UrlHandle> opened = session->OpenUrl(url);
   if (!opened) {
     return 0.0;

@@ -115,6 +115,7 @@ class DownloadFileTest : public QObject {
   void everyStepInOrder();
   void folderPrefixJoinsTheNameWithoutSeparator();
   void repaintsArePacedButTheLastStateIsPainted();
+  void aSilentServerLeavesTheLastBytesOnScreen();
   void readsAskForAtMostOneBufferAndReuseIt();
   void announcedLengthIsOnlyAHint_data();
   void announcedLengthIsOnlyAHint();
@@ -357,6 +358,20 @@ void DownloadFileTest::repaintsArePacedButTheLastStateIsPainted() {
   QVERIFY(rig.log.All().lastIndexOf("pgbDownload.refresh") <
           rig.log.All().indexOf(QRegularExpression("save .*")));
   QCOMPARE(rig.byteCount, double(kBodySize));
+}
+
+void DownloadFileTest::aSilentServerLeavesTheLastBytesOnScreen() {
+  // Two reads within one display frame: pacing holds the second one back.
+  Rig rig(Serving({FakeRead::Data(PatternBytes(8162)), FakeRead::Data(PatternBytes(8162)),
+                   FakeRead::Silence(), FakeRead::Data(PatternBytes(100))}));
+  rig.Fetch();
+
+  const QStringList events = rig.log.All();
+  const qsizetype held = events.indexOf("lblProgress=Downloading ... 16 KB");
+  const qsizetype nextRead = events.indexOf(QRegularExpression("http\\.read .*"), held);
+  QVERIFY(held >= 0 && nextRead > held);
+  QVERIFY2(events.mid(held, nextRead - held).contains("lblProgress.refresh"),
+           "the held-back progress was not painted while the server was silent");
 }
 
 void DownloadFileTest::readsAskForAtMostOneBufferAndReuseIt() {

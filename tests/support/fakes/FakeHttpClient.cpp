@@ -51,6 +51,9 @@ class FakeHttpClient::Session : public platform::InternetHandle {
     }
     return std::make_unique<Url>(client_);
   }
+  void WhileWaiting(std::chrono::milliseconds /*interval*/, std::function<void()> serve) override {
+    client_.whileWaiting_ = std::move(serve);
+  }
 
  private:
   FakeHttpClient& client_;
@@ -68,6 +71,12 @@ std::unique_ptr<platform::InternetHandle> FakeHttpClient::Open(const std::string
 }
 
 platform::ReadResult FakeHttpClient::NextRead(std::span<std::byte> buffer) {
+  while (!pending_.empty() && pending_.front().kind == FakeRead::Kind::Silence) {
+    pending_.pop_front();
+    if (whileWaiting_) {
+      whileWaiting_();
+    }
+  }
   log_.Add("http.read " + std::to_string(buffer.size()));
   readSizes_.push_back(buffer.size());
   readBuffers_.push_back(buffer.data());
@@ -86,6 +95,7 @@ platform::ReadResult FakeHttpClient::NextRead(std::span<std::byte> buffer) {
       pending_.pop_front();
       throw std::bad_alloc();
     case FakeRead::Kind::Data:
+    case FakeRead::Kind::Silence:
       break;
   }
   const std::size_t count = std::min(buffer.size(), next.bytes.size() - deliveredOfFront_);

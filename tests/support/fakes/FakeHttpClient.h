@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,7 +16,7 @@ namespace korvani::fakes {
 
 // What one scripted read of the fake URL does.
 struct FakeRead {
-  enum class Kind { Data, End, Failed, Throws };
+  enum class Kind { Data, End, Failed, Throws, Silence };
   Kind kind = Kind::End;
   std::vector<std::byte> bytes;  // Data only
 
@@ -25,6 +26,9 @@ struct FakeRead {
   static FakeRead Failed() { return {Kind::Failed, {}}; }
   // The read throws std::bad_alloc, as running out of memory inside the client would.
   static FakeRead Throws() { return {Kind::Throws, {}}; }
+  // The server is silent for a while before the next read: the session's
+  // waiting chore runs once, as a real client runs it while it waits.
+  static FakeRead Silence() { return {Kind::Silence, {}}; }
 };
 
 // `count` bytes of a repeating pattern, distinct enough to catch lost or
@@ -61,6 +65,7 @@ class FakeHttpClient : public platform::HttpClient {
   EventLog& log_;
   FakeHttpScript script_;
   std::deque<FakeRead> pending_;
+  std::function<void()> whileWaiting_;
   std::size_t deliveredOfFront_ = 0;  // bytes of pending_.front() already read
   std::vector<std::size_t> readSizes_;
   std::vector<const std::byte*> readBuffers_;
