@@ -50,23 +50,28 @@ enum class Runner { InProcess, Process };
 inline constexpr std::chrono::milliseconds kInProcessConnectTimeout{5000};
 inline constexpr std::chrono::milliseconds kInProcessIdleTimeout{1500};
 
-inline void AddFaultCases(Runner runner) {
-  QTest::addColumn<FaultCase>("fault");
+struct NamedFaultCase {
+  QString name;
+  FaultCase fault;
+};
+
+inline QList<NamedFaultCase> FaultCases(Runner runner) {
   using S = FaultCase::Server;
   using H = FaultCase::Https;
   using O = FaultCase::Outcome;
   const QStringList proxies{"http_proxy=http://127.0.0.1:9", "HTTP_PROXY=http://127.0.0.1:9",
                             "https_proxy=http://127.0.0.1:9", "ALL_PROXY=http://127.0.0.1:9"};
   const auto fault = [](const QString& mode) { return QStringList{"--fault", mode}; };
-  // Held-back headers and a trickle each last well within and well beyond the idle
-  // time-out; the trickle sends a piece every 0.1 s.
+  // Held-back headers come well within the idle time-out; the trickle, a piece every
+  // 0.1 s, lasts beyond the in-process one.
   const bool inProcess = runner == Runner::InProcess;
   const QString headerDelay = inProcess ? "0.5" : "5";
   const qint64 packageBytes = static_cast<qint64>(kChoice.expectedKilobytes.value_or(0)) * 1024;
   const QString trickleRate = QString::number(packageBytes / 2);
-  const auto add = [runner](const char* name, const FaultCase& row) {
+  QList<NamedFaultCase> cases;
+  const auto add = [&](const QString& name, const FaultCase& row) {
     if (runner == Runner::InProcess ? row.inProcess : row.asProcess) {
-      QTest::newRow(name) << row;
+      cases.append({name, row});
     }
   };
   add("served", FaultCase{.asProcess = true});
@@ -86,7 +91,7 @@ inline void AddFaultCases(Runner runner) {
   add("redirect loop", FaultCase{.hostArguments = fault("redirect-loop"),
                                  .outcome = O::NothingSaved,
                                  .requests = -1});
-  add(qPrintable("headers after " + headerDelay + " s"),
+  add("headers after " + headerDelay + " s",
       FaultCase{.hostArguments = fault("delay-headers:" + headerDelay), .asProcess = true});
   add("slow trickle that keeps moving", FaultCase{.hostArguments = fault("trickle:" + trickleRate)});
   add("destination cannot be written",
@@ -100,6 +105,14 @@ inline void AddFaultCases(Runner runner) {
                                           .outcome = O::NothingSaved,
                                           .asProcess = true,
                                           .processLastsAtLeastMs = 30000});
+  return cases;
+}
+
+inline void AddFaultCases(Runner runner) {
+  QTest::addColumn<FaultCase>("fault");
+  for (const auto& [name, fault] : FaultCases(runner)) {
+    QTest::newRow(qPrintable(name)) << fault;
+  }
 }
 
 }  // namespace korvani::e2e

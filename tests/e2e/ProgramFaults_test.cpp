@@ -1,8 +1,12 @@
 // The real program against the package host's faults, run as a setup program runs
 // it, from a folder of its own. Without a display: the window is the same on any
 // platform, so these runs need no window manager and leave the X display to others.
-#include <QProcess>
+// All cases start together, so that their waits (the pause, the real time-outs)
+// overlap; each row then checks how its own run ended.
 #include <QtTest>
+#include <map>
+#include <memory>
+#include <optional>
 
 #include "e2e/FaultCases.h"
 #include "e2e/HttpsHost.h"
@@ -33,32 +37,61 @@ QString PrivateTrustStoreRefusal(const QString& ca) {
   return {};
 }
 
+// One case's hosts and run of the program, started at once.
+struct CaseRun {
+  const e2e::HttpsHost https;
+  QString refusal;  // why this machine cannot run the case
+  std::optional<host::PackageHostProcess> host;
+  std::optional<ProgramRun> run;
+
+  explicit CaseRun(const FaultCase& fault) : https(fault.https) {
+    if (!https.isReady()) {
+      return;
+    }
+    if (!https.trustedCa().isEmpty()) {
+      refusal = PrivateTrustStoreRefusal(https.trustedCa());
+      if (!refusal.isEmpty()) {
+        return;
+      }
+    }
+    host.emplace(QStringList{"--generate"} + fault.hostArguments + https.redirectArguments());
+    if (!host->isReady()) {
+      return;
+    }
+    run.emplace(e2e::ServerAddress(fault, *host),
+                ProgramRun::Options{.environment = kNoDisplay + fault.environment,
+                                    .fault = fault,
+                                    .trustedCa = https.trustedCa()});
+  }
+};
+
 }  // namespace
 
 class ProgramFaultsTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void initTestCase() { QVERIFY(!e2e::ProgramBytes().isEmpty()); }
+  void initTestCase() {
+    QVERIFY(!e2e::ProgramBytes().isEmpty());
+    for (const auto& [name, fault] : e2e::FaultCases(e2e::Runner::Process)) {
+      cases_.emplace(name, std::make_unique<CaseRun>(fault));
+    }
+  }
+  void cleanupTestCase() { cases_.clear(); }
 
   void everyFaultEndsCleanly_data() { e2e::AddFaultCases(e2e::Runner::Process); }
   void everyFaultEndsCleanly() {
     QFETCH(FaultCase, fault);
-    const e2e::HttpsHost https(fault.https);
-    QVERIFY2(https.isReady(), qPrintable(https.failure()));
-    if (!https.trustedCa().isEmpty()) {
-      const QString refusal = PrivateTrustStoreRefusal(https.trustedCa());
-      if (!refusal.isEmpty()) {
-        QSKIP(qPrintable("the test CA cannot be trusted in a private mount namespace: " + refusal));
-      }
+    CaseRun& started = *cases_.at(QTest::currentDataTag());
+    QVERIFY2(started.https.isReady(), qPrintable(started.https.failure()));
+    if (!started.refusal.isEmpty()) {
+      QSKIP(qPrintable("the test CA cannot be trusted in a private mount namespace: " +
+                       started.refusal));
     }
-    host::PackageHostProcess host(QStringList{"--generate"} + fault.hostArguments +
-                                  https.redirectArguments());
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
-
-    ProgramRun run(e2e::ServerAddress(fault, host), {.environment = kNoDisplay + fault.environment,
-                                                     .fault = fault,
-                                                     .trustedCa = https.trustedCa()});
+    QVERIFY2(started.host->isReady(), qPrintable(started.host->failure()));
+    ProgramRun& run = *started.run;
+    const host::PackageHostProcess& host = *started.host;
+    const e2e::HttpsHost& https = started.https;
     const QString end = run.EndFault(60000);
     QVERIFY2(end.isEmpty(), qPrintable(end));
 
@@ -90,6 +123,9 @@ class ProgramFaultsTest : public QObject {
     QCOMPARE(run.folder.Entries(), (QStringList{e2e::kPackage, e2e::kProgramName}));
     QVERIFY(run.folder.Package() == e2e::RunFolder::OldPackage());
   }
+
+ private:
+  std::map<QString, std::unique_ptr<CaseRun>> cases_;
 };
 
 QTEST_MAIN(ProgramFaultsTest)
