@@ -89,8 +89,8 @@ class Weston {
       refusal_ = "weston is not installed";
       return;
     }
-    process_.setProcessEnvironment(
-        support::EnvironmentWith({"XDG_RUNTIME_DIR=" + runtime_.path(), "DISPLAY", "WAYLAND_DISPLAY"}));
+    process_.setProcessEnvironment(support::EnvironmentWith(
+        {"XDG_RUNTIME_DIR=" + runtime_.path(), "DISPLAY", "WAYLAND_DISPLAY"}));
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start("weston", {"--backend=headless-backend.so", "--xwayland",
                               "--socket=" + QString(kSocket), "--log=" + runtime_.filePath("log")});

@@ -76,7 +76,8 @@ inline QList<NamedFaultCase> FaultCases(Runner runner) {
   };
   add("served", FaultCase{.asProcess = true});
   add("connection refused",
-      FaultCase{.server = S::Refused, .outcome = O::NothingSaved, .requests = 0, .asProcess = true});
+      FaultCase{
+          .server = S::Refused, .outcome = O::NothingSaved, .requests = 0, .asProcess = true});
   add("name does not resolve",
       FaultCase{.server = S::Unresolvable, .outcome = O::NothingSaved, .requests = 0});
   add("404", FaultCase{.hostArguments = fault("status:404"), .outcome = O::NothingSaved});
@@ -88,18 +89,20 @@ inline QList<NamedFaultCase> FaultCases(Runner runner) {
   add("redirect followed", FaultCase{.hostArguments = fault("redirect")});
   add("redirect to file://",
       FaultCase{.hostArguments = fault("redirect-file"), .outcome = O::NothingSaved});
-  add("redirect loop", FaultCase{.hostArguments = fault("redirect-loop"),
-                                 .outcome = O::NothingSaved,
-                                 .requests = -1});
+  add("redirect loop",
+      FaultCase{
+          .hostArguments = fault("redirect-loop"), .outcome = O::NothingSaved, .requests = -1});
   add("headers after " + headerDelay + " s",
       FaultCase{.hostArguments = fault("delay-headers:" + headerDelay), .asProcess = true});
-  add("slow trickle that keeps moving", FaultCase{.hostArguments = fault("trickle:" + trickleRate)});
+  add("slow trickle that keeps moving",
+      FaultCase{.hostArguments = fault("trickle:" + trickleRate)});
   add("destination cannot be written",
       FaultCase{.destinationIsFolder = true, .outcome = O::NothingSaved, .asProcess = true});
   add("proxy variables ignored", FaultCase{.environment = proxies});
   add("HTTPS, self-signed certificate",
       FaultCase{.https = H::SelfSigned, .outcome = O::NothingSaved, .asProcess = true});
-  add("HTTPS, trusted test CA", FaultCase{.https = H::TrustedCa, .asProcess = true, .inProcess = false});
+  add("HTTPS, trusted test CA",
+      FaultCase{.https = H::TrustedCa, .asProcess = true, .inProcess = false});
   // The idle time-out without a byte before the transfer is given up.
   add("stall after some bytes", FaultCase{.hostArguments = fault("stall:60"),
                                           .outcome = O::NothingSaved,

@@ -63,11 +63,11 @@ class InProcessRunTest : public QObject {
                                                          .idle = e2e::kInProcessIdleTimeout});
     platform::LocalFileSystem files(folder.path().toStdString());
     const FastClock clock;
-    support::WindowRig rig({.environment = QStringList{"KORVANI_PACKAGE_HOST=" + hostName} +
-                                           fault.environment,
-                            .http = &http,
-                            .files = &files,
-                            .clock = &clock});
+    support::WindowRig rig(
+        {.environment = QStringList{"KORVANI_PACKAGE_HOST=" + hostName} + fault.environment,
+         .http = &http,
+         .files = &files,
+         .clock = &clock});
     rig.form.Load();
 
     const bool saved = fault.outcome == FaultCase::Outcome::Saved;

@@ -70,6 +70,8 @@ struct CaseRun {
 class ProgramFaultsTest : public QObject {
   Q_OBJECT
 
+  std::map<QString, std::unique_ptr<CaseRun>> cases_;
+
  private slots:
   void initTestCase() {
     QVERIFY(!e2e::ProgramBytes().isEmpty());
@@ -123,9 +125,6 @@ class ProgramFaultsTest : public QObject {
     QCOMPARE(run.folder.Entries(), (QStringList{e2e::kPackage, e2e::kProgramName}));
     QVERIFY(run.folder.Package() == e2e::RunFolder::OldPackage());
   }
-
- private:
-  std::map<QString, std::unique_ptr<CaseRun>> cases_;
 };
 
 QTEST_MAIN(ProgramFaultsTest)

@@ -28,7 +28,9 @@ QString FindWindow() {
 }
 
 // Asks the window manager to close the program's window, as its close button does.
-bool CloseWindow() { return QProcess::execute("wmctrl", {"-c", "Setup - Korvani"}) == 0; }
+bool CloseWindow() {
+  return QProcess::execute("wmctrl", {"-c", "Setup - Korvani"}) == 0;
+}
 
 // The program's window, made topmost, while the program still runs; 0 when it
 // never showed.

@@ -169,7 +169,8 @@ void DesktopSoundTest::stuckDeviceHoldsTheTonesNoLongerThanTheirSlack() {
                                     .arg(fifo)
                                     .toUtf8()));
 
-  const korvani::support::ChildRun run = RunPlayer(configPath, {"--print-ms", "1500", "100", "1800", "200"});
+  const korvani::support::ChildRun run =
+      RunPlayer(configPath, {"--print-ms", "1500", "100", "1800", "200"});
 
   QVERIFY(run.finished);
   QCOMPARE(run.exitCode, 0);

@@ -16,8 +16,8 @@ QProcessEnvironment EnvironmentWith(const QStringList& changes) {
   return environment;
 }
 
-ChildRun RunChild(const QString& program, const QStringList& arguments,
-                  const QStringList& changes, int deadlineMs) {
+ChildRun RunChild(const QString& program, const QStringList& arguments, const QStringList& changes,
+                  int deadlineMs) {
   QProcess process;
   process.setProcessEnvironment(EnvironmentWith(changes));
   QElapsedTimer clock;

@@ -20,7 +20,9 @@ struct ChildRun {
   QByteArray errors;  // standard error
   qint64 elapsedMs = 0;
 
-  bool EndedCleanly() const { return finished && exitStatus == QProcess::NormalExit && exitCode == 0; }
+  bool EndedCleanly() const {
+    return finished && exitStatus == QProcess::NormalExit && exitCode == 0;
+  }
   QByteArray Printed() const { return output + errors; }
 };
 

@@ -228,8 +228,7 @@ class LayoutTest : public QObject {
       auto& label = control == "lblFile" ? window.form.lblFile() : window.form.lblProgress();
       label.SetCaption(caption.toStdString());
     }
-    QAccessibleInterface* accessible =
-        QAccessible::queryAccessibleInterface(window.Find(control));
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(window.Find(control));
     QVERIFY(accessible != nullptr);
     QCOMPARE(accessible->text(QAccessible::Name), name);
     QCOMPARE(accessible->role(),

@@ -54,9 +54,8 @@ class ProbingStacking : public platform::WindowStacking {
 // A run of the window with a failing fetch, on fakes but the stacking.
 struct WindowRun {
   ProbingStacking stacking;
-  support::WindowRig rig{{.script = {.openUrlFails = true},
-                          .clockStep = 100ms,
-                          .stacking = &stacking}};
+  support::WindowRig rig{
+      {.script = {.openUrlFails = true}, .clockStep = 100ms, .stacking = &stacking}};
   window::frmDownload& form = rig.form;
   fakes::FakeClock& clock = rig.fakeClock;
 };
