@@ -22,7 +22,7 @@ ChildRun RunChild(const QString& program, const QStringList& arguments, const QS
   process.setProcessEnvironment(EnvironmentWith(changes));
   QElapsedTimer clock;
   clock.start();
-  process.start(program, arguments);
+  process.start(program, arguments, QIODevice::ReadOnly);  // nothing to read on its input
   ChildRun run;
   run.finished = process.waitForFinished(deadlineMs);
   run.elapsedMs = clock.elapsed();
