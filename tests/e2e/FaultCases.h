@@ -1,8 +1,8 @@
 #pragma once
 
 // The runs of the whole program against a real server on loopback, shared by
-// the in-process test (which reads the result line) and the process test
-// (which checks exit status, output and the window).
+// the in-process test (InProcessRun_test, which reads the result line) and the
+// process test (ProgramFaults_test, which checks exit status and output).
 #include <QStringList>
 #include <QtTest>
 #include <chrono>
@@ -25,11 +25,11 @@ struct FaultCase {
   bool destinationIsFolder = false;  // a folder of the package's name stands in the way
   Outcome outcome = Outcome::Saved;
   int requests = 1;  // requests of /downloads/ the host sees; -1: any number
-  // Whether the program also runs the case in a process of its own. The window in the
-  // test's process shows the result line; a process adds its exit status and silence,
-  // the program's own folder, the system's trust store and the real time-outs. So a
-  // case runs as a process when it ends at a stage of its own (served, no connection,
-  // a stall midway, the file, the certificate) or waits on a real time-out.
+  // Where the case runs. The window in the test's process shows the result line and
+  // fails on any warning from Qt; a process adds its exit status and silence, the
+  // program's own folder, the system's trust store and the real time-outs. So a case
+  // runs as a process too when it ends at a stage of its own (served, no connection, a
+  // stall midway, the file, the certificate) or waits on a real time-out.
   bool asProcess = false;
   bool inProcess = true;
   int processLastsAtLeastMs = 0;  // the real idle time-out, waited out in full
