@@ -3,39 +3,15 @@
 #include <QtTest>
 #include <string>
 
+#include "support/ScopedEnvironment.h"
+
 using korvani::catalogue::PackageHost;
 using korvani::catalogue::ResolvePackageHost;
+using korvani::support::ScopedEnvironment;
 
 namespace {
 
 const std::string kCompiledIn = "packages.compiled.test";
-
-// Sets or clears $KORVANI_PACKAGE_HOST for one scope and puts the old state back.
-class ScopedHostVariable {
- public:
-  explicit ScopedHostVariable(const char* value)
-      : wasSet_(qEnvironmentVariableIsSet(kName)), saved_(qgetenv(kName)) {
-    if (value == nullptr) {
-      qunsetenv(kName);
-    } else {
-      qputenv(kName, value);
-    }
-  }
-  ~ScopedHostVariable() {
-    if (wasSet_) {
-      qputenv(kName, saved_);
-    } else {
-      qunsetenv(kName);
-    }
-  }
-  ScopedHostVariable(const ScopedHostVariable&) = delete;
-  ScopedHostVariable& operator=(const ScopedHostVariable&) = delete;
-
- private:
-  static constexpr const char* kName = "KORVANI_PACKAGE_HOST";
-  bool wasSet_;
-  QByteArray saved_;
-};
 
 }  // namespace
 
@@ -108,7 +84,7 @@ void PackageHostTest::unsetOverrideGivesCompiledIn() {
   QCOMPARE(QString::fromStdString(ResolvePackageHost(nullptr, kCompiledIn)),
            QString::fromStdString(kCompiledIn));
 
-  const ScopedHostVariable unset(nullptr);
+  const ScopedEnvironment unset({"KORVANI_PACKAGE_HOST"});
   QCOMPARE(QString::fromStdString(PackageHost()), QString(KORVANI_COMPILED_IN_HOST));
 }
 
@@ -125,7 +101,8 @@ void PackageHostTest::environmentOverridesCompiledIn() {
   QFETCH(QByteArray, value);
   QFETCH(QString, expected);
 
-  const ScopedHostVariable variable(value.constData());
+  ScopedEnvironment variable;
+  variable.Set("KORVANI_PACKAGE_HOST", value);
 
   QCOMPARE(QString::fromStdString(PackageHost()), expected);
 }

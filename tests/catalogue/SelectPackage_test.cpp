@@ -3,10 +3,13 @@
 #include <QtTest>
 #include <string>
 
+#include "support/ScopedEnvironment.h"
+
 using korvani::catalogue::CataloguePackage;
 using korvani::catalogue::CataloguePackages;
 using korvani::catalogue::PackageChoice;
 using korvani::catalogue::SelectPackage;
+using korvani::support::ScopedEnvironment;
 
 namespace {
 
@@ -146,17 +149,11 @@ void SelectPackageTest::listsExactlyThePackagesItChooses() {
 }
 
 void SelectPackageTest::hostFromEnvironmentReachesUrl() {
-  const QByteArray saved = qgetenv("KORVANI_PACKAGE_HOST");
-  const bool wasSet = qEnvironmentVariableIsSet("KORVANI_PACKAGE_HOST");
-  qputenv("KORVANI_PACKAGE_HOST", "127.0.0.1:8080");
+  const PackageChoice choice = [] {
+    const ScopedEnvironment host({"KORVANI_PACKAGE_HOST=127.0.0.1:8080"});
+    return SelectPackage("9x", "fr");
+  }();
 
-  const PackageChoice choice = SelectPackage("9x", "fr");
-
-  if (wasSet) {
-    qputenv("KORVANI_PACKAGE_HOST", saved);
-  } else {
-    qunsetenv("KORVANI_PACKAGE_HOST");
-  }
   QCOMPARE(QString::fromStdString(choice.url),
            QString("http://127.0.0.1:8080/downloads/VUD_fr_win98.exe"));
   QVERIFY(choice.expectedKilobytes.has_value());

@@ -15,7 +15,8 @@
 #include <memory>
 
 #include "e2e/FaultCases.h"
-#include "e2e/RunFolder.h"
+#include "e2e/ProgramRun.h"
+#include "support/ChildProcess.h"
 #include "support/host/PackageHostProcess.h"
 
 // After Qt's headers, which Xlib's macros (Bool, None, Status, ...) would break.
@@ -23,83 +24,18 @@
 #include <X11/Xlib.h>
 
 using namespace korvani;
+using e2e::ProgramRun;
 
 namespace {
 
-const QString kProgramName = "korvani-download";
 constexpr int kRunDeadlineMs = 30000;
-
-QByteArray ProgramBytes() {
-  QFile file(QStringLiteral(KORVANI_PROGRAM));
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Changes to the test's own environment: "NAME=VALUE" sets, a bare "NAME" removes.
-QProcessEnvironment Environment(const QStringList& changes) {
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  for (const QString& change : changes) {
-    if (change.contains('=')) {
-      environment.insert(change.section('=', 0, 0), change.section('=', 1));
-    } else {
-      environment.remove(change);
-    }
-  }
-  return environment;
-}
 
 // The program's window on `display`, once a window manager knows it; empty until then.
 QString FindWindow(const QString& display) {
-  QProcess xdotool;
-  xdotool.setProcessEnvironment(Environment({"DISPLAY=" + display}));
-  xdotool.start("xdotool", {"search", "--name", "^Setup - Korvani$"});
-  xdotool.waitForFinished(10000);
-  return QString::fromLocal8Bit(xdotool.readAllStandardOutput()).section('\n', 0, 0).trimmed();
-}
-
-// One run of the program in its own folder, against the package host.
-struct ProgramRun {
-  e2e::RunFolder folder{kProgramName, ProgramBytes(), e2e::FaultCase{}};
-  QProcess process;
-
-  ProgramRun(const host::PackageHostProcess& host, const QStringList& arguments,
-             const QStringList& environment) {
-    process.setProcessEnvironment(
-        Environment(QStringList{"KORVANI_PACKAGE_HOST=" + host.hostAndPort()} + environment));
-    process.setWorkingDirectory(QDir::tempPath());  // not the program's folder
-    process.start(folder.Path(kProgramName), arguments);
-  }
-
-  ~ProgramRun() {
-    if (!Finished()) {
-      process.kill();
-      process.waitForFinished(5000);
-    }
-  }
-  ProgramRun(const ProgramRun&) = delete;
-  ProgramRun& operator=(const ProgramRun&) = delete;
-
-  bool Finished() const { return process.state() == QProcess::NotRunning; }
-  bool Saved() const {
-    return folder.Package() == host::PackageHostProcess::placeholderPackage(e2e::kPackage);
-  }
-};
-
-// What is wrong with the end of the run, once it has ended: empty when it ended
-// normally with status 0, having printed nothing.
-QString EndFault(ProgramRun& run) {
-  if (!QTest::qWaitFor([&] { return run.Finished(); }, kRunDeadlineMs)) {
-    return "still running";
-  }
-  const QByteArray output =
-      run.process.readAllStandardOutput() + run.process.readAllStandardError();
-  if (run.process.exitStatus() != QProcess::NormalExit || run.process.exitCode() != 0 ||
-      !output.isEmpty()) {
-    return QString("ended with %1 status %2, printing \"%3\"")
-        .arg(run.process.exitStatus() == QProcess::NormalExit ? "exit" : "signal")
-        .arg(run.process.exitCode())
-        .arg(QString::fromLocal8Bit(output));
-  }
-  return {};
+  return support::Output("xdotool", {"search", "--name", "^Setup - Korvani$"},
+                         {"DISPLAY=" + display})
+      .section('\n', 0, 0)
+      .trimmed();
 }
 
 struct DisplayCloser {
@@ -153,8 +89,8 @@ class Weston {
       refusal_ = "weston is not installed";
       return;
     }
-    process_.setProcessEnvironment(
-        Environment({"XDG_RUNTIME_DIR=" + runtime_.path(), "DISPLAY", "WAYLAND_DISPLAY"}));
+    process_.setProcessEnvironment(support::EnvironmentWith(
+        {"XDG_RUNTIME_DIR=" + runtime_.path(), "DISPLAY", "WAYLAND_DISPLAY"}));
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start("weston", {"--backend=headless-backend.so", "--xwayland",
                               "--socket=" + QString(kSocket), "--log=" + runtime_.filePath("log")});
@@ -272,7 +208,7 @@ class DesktopsTest : public QObject {
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
       QSKIP("needs an X server with a window manager");
     }
-    QVERIFY(!ProgramBytes().isEmpty());
+    QVERIFY(!e2e::ProgramBytes().isEmpty());
   }
 
   // A failed run rings the desktop's bell once, after the fetch; a saved one
@@ -312,12 +248,12 @@ class DesktopsTest : public QObject {
     host::PackageHostProcess host({"--generate"});
     QVERIFY2(host.isReady(), qPrintable(host.failure()));
 
-    ProgramRun run(host, arguments, environment);
-    const QString fault = EndFault(run);
+    ProgramRun run(host.hostAndPort(), {.arguments = arguments, .environment = environment});
+    const QString fault = run.EndFault(kRunDeadlineMs);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
 
     QCOMPARE(run.Saved(), saved);
-    QCOMPARE(run.folder.Entries(), (QStringList{e2e::kPackage, kProgramName}));
+    QCOMPARE(run.folder.Entries(), (QStringList{e2e::kPackage, e2e::kProgramName}));
     QCOMPARE(host.requestLog().size(), saved ? 1 : 0);
     QCOMPARE(bells.Take(), saved ? 0 : 1);
   }
@@ -326,7 +262,7 @@ class DesktopsTest : public QObject {
   void reverseIsAWordNotALayout() {
     host::PackageHostProcess host({"--generate", "--fault", "trickle:200000"});
     QVERIFY2(host.isReady(), qPrintable(host.failure()));
-    ProgramRun run(host, {"-reverse"}, {});
+    ProgramRun run(host.hostAndPort(), {.arguments = {"-reverse"}});
     QString window;
     QTRY_VERIFY_WITH_TIMEOUT(
         !(window = FindWindow(qEnvironmentVariable("DISPLAY"))).isEmpty() || run.Finished(), 10000);
@@ -360,7 +296,7 @@ class DesktopsTest : public QObject {
       }
     }
     QVERIFY2(partlyFilled > 0, "no screenshot caught the bar part-way");
-    const QString fault = EndFault(run);
+    const QString fault = run.EndFault(kRunDeadlineMs);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
     QVERIFY(run.Saved());
   }
@@ -380,12 +316,12 @@ class DesktopsTest : public QObject {
     host::PackageHostProcess host({"--generate"});
     QVERIFY2(host.isReady(), qPrintable(host.failure()));
 
-    ProgramRun run(host, {}, weston.Session(withXWayland));
+    ProgramRun run(host.hostAndPort(), {.environment = weston.Session(withXWayland)});
     if (withXWayland) {
       QTRY_VERIFY_WITH_TIMEOUT(!FindWindow(weston.xDisplay()).isEmpty() || run.Finished(), 10000);
       QVERIFY2(!run.Finished(), "no X11 window on XWayland's display");
     }
-    const QString fault = EndFault(run);
+    const QString fault = run.EndFault(kRunDeadlineMs);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
     QVERIFY(run.Saved());
   }

@@ -1,8 +1,8 @@
 #pragma once
 
 // The runs of the whole program against a real server on loopback, shared by
-// the in-process test (which reads the result line) and the process test
-// (which checks exit status, output and the window).
+// the in-process test (InProcessRun_test, which reads the result line) and the
+// process test (ProgramFaults_test, which checks exit status and output).
 #include <QStringList>
 #include <QtTest>
 #include <chrono>
@@ -25,6 +25,14 @@ struct FaultCase {
   bool destinationIsFolder = false;  // a folder of the package's name stands in the way
   Outcome outcome = Outcome::Saved;
   int requests = 1;  // requests of /downloads/ the host sees; -1: any number
+  // Where the case runs. The window in the test's process shows the result line and
+  // fails on any warning from Qt; a process adds its exit status and silence, the
+  // program's own folder, the system's trust store and the real time-outs. So a case
+  // runs as a process too when it ends at a stage of its own (served, no connection, a
+  // stall midway, the file, the certificate) or waits on a real time-out.
+  bool asProcess = false;
+  bool inProcess = true;
+  int processLastsAtLeastMs = 0;  // the real idle time-out, waited out in full
 };
 
 // Every case runs with the default settings, "xp" and "en", and fetches their package.
@@ -42,55 +50,72 @@ enum class Runner { InProcess, Process };
 inline constexpr std::chrono::milliseconds kInProcessConnectTimeout{5000};
 inline constexpr std::chrono::milliseconds kInProcessIdleTimeout{1500};
 
-inline void AddFaultCases(Runner runner) {
-  QTest::addColumn<FaultCase>("fault");
+struct NamedFaultCase {
+  QString name;
+  FaultCase fault;
+};
+
+inline QList<NamedFaultCase> FaultCases(Runner runner) {
   using S = FaultCase::Server;
   using H = FaultCase::Https;
   using O = FaultCase::Outcome;
   const QStringList proxies{"http_proxy=http://127.0.0.1:9", "HTTP_PROXY=http://127.0.0.1:9",
                             "https_proxy=http://127.0.0.1:9", "ALL_PROXY=http://127.0.0.1:9"};
   const auto fault = [](const QString& mode) { return QStringList{"--fault", mode}; };
-  // Held-back headers and a trickle each last well within and well beyond the idle
-  // time-out; the trickle sends a piece every 0.1 s.
+  // Held-back headers come well within the idle time-out; the trickle, a piece every
+  // 0.1 s, lasts beyond the in-process one.
   const bool inProcess = runner == Runner::InProcess;
   const QString headerDelay = inProcess ? "0.5" : "5";
   const qint64 packageBytes = static_cast<qint64>(kChoice.expectedKilobytes.value_or(0)) * 1024;
-  const QString trickleRate = inProcess ? QString::number(packageBytes / 2) : "200000";
-  QTest::newRow("served") << FaultCase{};
-  QTest::newRow("connection refused")
-      << FaultCase{.server = S::Refused, .outcome = O::NothingSaved, .requests = 0};
-  QTest::newRow("name does not resolve")
-      << FaultCase{.server = S::Unresolvable, .outcome = O::NothingSaved, .requests = 0};
-  QTest::newRow("404") << FaultCase{.hostArguments = fault("status:404"),
-                                    .outcome = O::NothingSaved};
-  QTest::newRow("500") << FaultCase{.hostArguments = fault("status:500"),
-                                    .outcome = O::NothingSaved};
-  QTest::newRow("body cut short") << FaultCase{.hostArguments = fault("short"),
-                                               .outcome = O::NothingSaved};
-  QTest::newRow("chunked body cut short")
-      << FaultCase{.hostArguments = fault("chunked-short"), .outcome = O::NothingSaved};
-  QTest::newRow("empty body") << FaultCase{.hostArguments = fault("empty"),
-                                           .outcome = O::NothingSaved};
-  QTest::newRow("redirect followed") << FaultCase{.hostArguments = fault("redirect")};
-  QTest::newRow("redirect to file://")
-      << FaultCase{.hostArguments = fault("redirect-file"), .outcome = O::NothingSaved};
-  QTest::newRow("redirect loop") << FaultCase{
-      .hostArguments = fault("redirect-loop"), .outcome = O::NothingSaved, .requests = -1};
-  QTest::addRow("headers after %s s", qPrintable(headerDelay))
-      << FaultCase{.hostArguments = fault("delay-headers:" + headerDelay)};
-  QTest::newRow("slow trickle that keeps moving")
-      << FaultCase{.hostArguments = fault("trickle:" + trickleRate)};
-  QTest::newRow("destination cannot be written")
-      << FaultCase{.destinationIsFolder = true, .outcome = O::NothingSaved};
-  QTest::newRow("proxy variables ignored") << FaultCase{.environment = proxies};
-  QTest::newRow("HTTPS, self-signed certificate")
-      << FaultCase{.https = H::SelfSigned, .outcome = O::NothingSaved};
-  if (runner == Runner::Process) {
-    QTest::newRow("HTTPS, trusted test CA") << FaultCase{.https = H::TrustedCa};
-  }
+  const QString trickleRate = QString::number(packageBytes / 2);
+  QList<NamedFaultCase> cases;
+  const auto add = [&](const QString& name, const FaultCase& row) {
+    if (runner == Runner::InProcess ? row.inProcess : row.asProcess) {
+      cases.append({name, row});
+    }
+  };
+  add("served", FaultCase{.asProcess = true});
+  add("connection refused",
+      FaultCase{
+          .server = S::Refused, .outcome = O::NothingSaved, .requests = 0, .asProcess = true});
+  add("name does not resolve",
+      FaultCase{.server = S::Unresolvable, .outcome = O::NothingSaved, .requests = 0});
+  add("404", FaultCase{.hostArguments = fault("status:404"), .outcome = O::NothingSaved});
+  add("500", FaultCase{.hostArguments = fault("status:500"), .outcome = O::NothingSaved});
+  add("body cut short", FaultCase{.hostArguments = fault("short"), .outcome = O::NothingSaved});
+  add("chunked body cut short",
+      FaultCase{.hostArguments = fault("chunked-short"), .outcome = O::NothingSaved});
+  add("empty body", FaultCase{.hostArguments = fault("empty"), .outcome = O::NothingSaved});
+  add("redirect followed", FaultCase{.hostArguments = fault("redirect")});
+  add("redirect to file://",
+      FaultCase{.hostArguments = fault("redirect-file"), .outcome = O::NothingSaved});
+  add("redirect loop",
+      FaultCase{
+          .hostArguments = fault("redirect-loop"), .outcome = O::NothingSaved, .requests = -1});
+  add("headers after " + headerDelay + " s",
+      FaultCase{.hostArguments = fault("delay-headers:" + headerDelay), .asProcess = true});
+  add("slow trickle that keeps moving",
+      FaultCase{.hostArguments = fault("trickle:" + trickleRate)});
+  add("destination cannot be written",
+      FaultCase{.destinationIsFolder = true, .outcome = O::NothingSaved, .asProcess = true});
+  add("proxy variables ignored", FaultCase{.environment = proxies});
+  add("HTTPS, self-signed certificate",
+      FaultCase{.https = H::SelfSigned, .outcome = O::NothingSaved, .asProcess = true});
+  add("HTTPS, trusted test CA",
+      FaultCase{.https = H::TrustedCa, .asProcess = true, .inProcess = false});
   // The idle time-out without a byte before the transfer is given up.
-  QTest::newRow("stall after some bytes")
-      << FaultCase{.hostArguments = fault("stall:60"), .outcome = O::NothingSaved};
+  add("stall after some bytes", FaultCase{.hostArguments = fault("stall:60"),
+                                          .outcome = O::NothingSaved,
+                                          .asProcess = true,
+                                          .processLastsAtLeastMs = 30000});
+  return cases;
+}
+
+inline void AddFaultCases(Runner runner) {
+  QTest::addColumn<FaultCase>("fault");
+  for (const auto& [name, fault] : FaultCases(runner)) {
+    QTest::newRow(qPrintable(name)) << fault;
+  }
 }
 
 }  // namespace korvani::e2e

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "platform/HttpClient.h"
+#include "support/ScopedEnvironment.h"
 #include "support/host/PackageHostProcess.h"
 
 using korvani::host::PackageHostProcess;
 using korvani::platform::CurlHttpClient;
 using korvani::platform::CurlTimeouts;
 using korvani::platform::ReadResult;
+using korvani::support::ScopedEnvironment;
 
 namespace {
 
@@ -82,33 +84,6 @@ Fetched Fetch(const QString& url, int readSize) {
                         static_cast<qsizetype>(read.count));
   }
 }
-
-// Sets environment variables for one test and puts the old values back.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment() = default;
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        qputenv(name.constData(), *value);
-      } else {
-        qunsetenv(name.constData());
-      }
-    }
-  }
-
-  void Set(const QByteArray& name, const QByteArray& value) {
-    saved_.emplace_back(name, qEnvironmentVariableIsSet(name.constData())
-                                  ? std::optional(qgetenv(name.constData()))
-                                  : std::nullopt);
-    qputenv(name.constData(), value);
-  }
-
- private:
-  std::vector<std::pair<QByteArray, std::optional<QByteArray>>> saved_;
-};
 
 // A loopback port nothing listens on: the port of a host that has been stopped.
 quint16 ClosedPort() {

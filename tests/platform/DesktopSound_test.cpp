@@ -1,9 +1,7 @@
 #include <sys/stat.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <chrono>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "platform/Sound.h"
+#include "support/ChildProcess.h"
 
 // The tones are played by a helper program (KORVANI_TONE_PLAYER, "HZ MS ..." on its
 // command line) so that each run reads an ALSA configuration of the test's own.
@@ -39,28 +38,10 @@ QByteArray CaptureConfig(const QString& folder) {
       .toUtf8();
 }
 
-struct PlayerRun {
-  bool finished = false;
-  int exitCode = -1;
-  QByteArray output;  // stdout and stderr together
-  qint64 elapsedMs = 0;
-};
-
-PlayerRun RunPlayer(const QString& configPath, const QStringList& tones) {
-  QProcess player;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert("ALSA_CONFIG_PATH", configPath);
-  player.setProcessEnvironment(environment);
-  player.setProcessChannelMode(QProcess::MergedChannels);
-  QElapsedTimer clock;
-  clock.start();
-  player.start(QStringLiteral(KORVANI_TONE_PLAYER), tones);
-  PlayerRun run;
-  run.finished = player.waitForFinished(kPlayerDeadlineMs);
-  run.elapsedMs = clock.elapsed();
-  run.exitCode = player.exitCode();
-  run.output = player.readAll();
-  return run;
+// Plays `tones` under the ALSA configuration at `configPath`.
+korvani::support::ChildRun RunPlayer(const QString& configPath, const QStringList& tones) {
+  return korvani::support::RunChild(QStringLiteral(KORVANI_TONE_PLAYER), tones,
+                                    {"ALSA_CONFIG_PATH=" + configPath}, kPlayerDeadlineMs);
 }
 
 bool WriteText(const QString& path, const QByteArray& text) {
@@ -108,7 +89,7 @@ class DesktopSoundTest : public QObject {
   Q_OBJECT
 
   QTemporaryDir capture_;
-  PlayerRun captureRun_;
+  korvani::support::ChildRun captureRun_;
 
  private slots:
   void initTestCase();
@@ -128,7 +109,7 @@ void DesktopSoundTest::initTestCase() {
   captureRun_ = RunPlayer(config, {"1500", "100", "1800", "200"});
   QVERIFY(captureRun_.finished);
   QCOMPARE(captureRun_.exitCode, 0);
-  QCOMPARE(captureRun_.output, QByteArray());
+  QCOMPARE(captureRun_.Printed(), QByteArray());
 }
 
 void DesktopSoundTest::playsEachToneAtItsPitchForItsLength_data() {
@@ -187,13 +168,14 @@ void DesktopSoundTest::stuckDeviceHoldsTheTonesNoLongerThanTheirSlack() {
                                     .arg(fifo)
                                     .toUtf8()));
 
-  const PlayerRun run = RunPlayer(configPath, {"--print-ms", "1500", "100", "1800", "200"});
+  const korvani::support::ChildRun run =
+      RunPlayer(configPath, {"--print-ms", "1500", "100", "1800", "200"});
 
   QVERIFY(run.finished);
   QCOMPARE(run.exitCode, 0);
   bool isNumber = false;
-  const int tookMs = run.output.trimmed().toInt(&isNumber);
-  QVERIFY2(isNumber, run.output.constData());
+  const int tookMs = run.Printed().trimmed().toInt(&isNumber);
+  QVERIFY2(isNumber, run.Printed().constData());
   // The first tone waits out its length and the whole slack, the second none.
   constexpr auto kBound = std::chrono::milliseconds(100 + 200 + 500);
   QVERIFY2(
@@ -208,11 +190,11 @@ void DesktopSoundTest::withoutDeviceReturnsPromptlyAndPrintsNothing() {
   QVERIFY(WriteText(configPath, config));
   constexpr int kToneMs = 5000;
 
-  const PlayerRun run = RunPlayer(configPath, {"1500", QString::number(kToneMs)});
+  const korvani::support::ChildRun run = RunPlayer(configPath, {"1500", QString::number(kToneMs)});
 
   QVERIFY(run.finished);
   QCOMPARE(run.exitCode, 0);
-  QCOMPARE(run.output, QByteArray());
+  QCOMPARE(run.Printed(), QByteArray());
   // A tone that is skipped is not waited out.
   QVERIFY2(run.elapsedMs < kToneMs, qPrintable(QString::number(run.elapsedMs)));
 }

@@ -5,11 +5,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "support/fakes/FakeClock.h"
-#include "support/fakes/FakeFileSystem.h"
-#include "support/fakes/FakeHttpClient.h"
-#include "support/fakes/FakeSound.h"
-#include "window/FakeWindowStacking.h"
+#include "support/WindowRig.h"
 #include "window/ProgressControls.h"
 #include "window/WindowLook.h"
 #include "window/frmDownload.h"
@@ -19,18 +15,7 @@ using namespace korvani;
 namespace {
 
 // A window that is laid out but never loaded.
-struct LaidOutWindow {
-  fakes::EventLog log;
-  fakes::FakeHttpClient http{log, {}};
-  fakes::FakeSound sound{log};
-  fakes::FakeFileSystem files{log};
-  fakes::FakeClock clock;
-  fakes::FakeWindowStacking stacking{log};
-  window::frmDownload form{window::WindowServices{{http, sound, files, clock}, stacking}};
-
-  QWidget* Control(const QString& name) { return form.findChild<QWidget*>(name); }
-  QLabel* Label(const QString& name) { return form.findChild<QLabel*>(name); }
-};
+using LaidOutWindow = support::WindowRig;
 
 }  // namespace
 
@@ -65,7 +50,7 @@ class LayoutTest : public QObject {
     QFETCH(QString, text);
     QFETCH(bool, fitsText);
     LaidOutWindow window;
-    const QWidget* control = window.Control(QTest::currentDataTag());
+    const QWidget* control = window.Find(QTest::currentDataTag());
     QVERIFY(control != nullptr);
     QCOMPARE(control->parentWidget()->objectName(), parent);
     QCOMPARE(control->pos(), geometry.topLeft());
@@ -96,7 +81,7 @@ class LayoutTest : public QObject {
     QCOMPARE(order, (QStringList{"Frame1", "cmdCancel", "pgbDownload", "lnTop", "lnBottom",
                                  "lblProgress", "lbl_const_prog", "lblFile", "lbl_const_file"}));
     QStringList banner;
-    for (const QObject* child : window.Control("Frame1")->children()) {
+    for (const QObject* child : window.Find("Frame1")->children()) {
       if (child->isWidgetType()) {
         banner << child->objectName();
       }
@@ -172,7 +157,7 @@ class LayoutTest : public QObject {
     QFETCH(QString, text);
     QFETCH(int, room);
     LaidOutWindow window;
-    const QFontMetrics metrics(window.Label(label)->font());
+    const QFontMetrics metrics(window.Find<QLabel>(label)->font());
     QVERIFY2(metrics.horizontalAdvance(text) <= room,
              qPrintable(QString("%1 px").arg(metrics.horizontalAdvance(text))));
   }
@@ -243,8 +228,7 @@ class LayoutTest : public QObject {
       auto& label = control == "lblFile" ? window.form.lblFile() : window.form.lblProgress();
       label.SetCaption(caption.toStdString());
     }
-    QAccessibleInterface* accessible =
-        QAccessible::queryAccessibleInterface(window.Control(control));
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(window.Find(control));
     QVERIFY(accessible != nullptr);
     QCOMPARE(accessible->text(QAccessible::Name), name);
     QCOMPARE(accessible->role(),

@@ -4,13 +4,7 @@
 #include <QtTest>
 #include <optional>
 
-#include "startup/Settings.h"
-#include "support/fakes/FakeClock.h"
-#include "support/fakes/FakeFileSystem.h"
-#include "support/fakes/FakeHttpClient.h"
-#include "support/fakes/FakeSound.h"
-#include "window/FakeWindowStacking.h"
-#include "window/frmDownload.h"
+#include "support/WindowRig.h"
 
 using namespace korvani;
 using namespace std::chrono_literals;
@@ -36,24 +30,8 @@ fakes::FakeHttpScript Serving(std::size_t bytes) {
 
 // One run of the window against fakes, with the pause on a clock that moves a
 // quarter second per reading, so it ends after a handful of passes.
-struct Run {
-  fakes::EventLog log;
-  fakes::FakeHttpClient http;
-  fakes::FakeSound sound{log};
-  fakes::FakeFileSystem files{log};
-  fakes::FakeClock clock;
-  fakes::FakeWindowStacking stacking{log};
-  window::frmDownload form{window::WindowServices{{http, sound, files, clock}, stacking}};
-
-  Run(const std::string& osFamily, const std::string& language, fakes::FakeHttpScript script)
-      : http(log, std::move(script)) {
-    startup::gstrOSFamily = osFamily;
-    startup::gstrLanguage = language;
-    clock.autoAdvance = 250ms;
-  }
-
-  QString Progress() const { return form.findChild<QLabel*>("lblProgress")->text(); }
-  const QProgressBar& Bar() const { return *form.findChild<QProgressBar*>("pgbDownload"); }
+struct Run : support::WindowRig {
+  using WindowRig::WindowRig;
   // The main steps of the run, without the progress details of the fetch.
   QStringList Steps() const {
     return log.Without({"lblFile", "lblProgress", "pgbDownload", "http.read", "list", "begin",
@@ -105,10 +83,9 @@ class LoadSequenceTest : public QObject {
 
  private slots:
   void initTestCase() { qtTestHandler = qInstallMessageHandler(HideRaiseWarnings); }
-  void init() { qputenv("KORVANI_PACKAGE_HOST", "packages.test"); }
 
   void successfulRunShowsCompleteAndUnloads() {
-    Run run("xp", "de", Serving(kGermanXpBytes));
+    Run run({.language = "de", .script = Serving(kGermanXpBytes)});
     run.form.Load();
 
     QCOMPARE(run.Steps(),
@@ -127,7 +104,7 @@ class LoadSequenceTest : public QObject {
   void failedFetchBeepsThenSaysFailed() {
     fakes::FakeHttpScript script;
     script.openUrlFails = true;
-    Run run("9x", "fr", script);
+    Run run({.osFamily = "9x", .language = "fr", .script = script});
     run.form.Load();
 
     const QStringList steps = run.Steps();
@@ -144,7 +121,7 @@ class LoadSequenceTest : public QObject {
   void unlistedFamilyRunsWithEmptyUrl() {
     fakes::FakeHttpScript script;
     script.openUrlFails = true;
-    Run run("XP", "de", script);
+    Run run({.osFamily = "XP", .language = "de", .script = script});
     run.form.Load();
 
     QVERIFY(run.log.All().contains("http.url "));
@@ -153,7 +130,7 @@ class LoadSequenceTest : public QObject {
   }
 
   void windowIsShownBeforeItIsMadeTopmost() {
-    Run run("xp", "en", Serving(1000));
+    Run run({.script = Serving(1000)});
     run.form.Load();
     QCOMPARE(run.log.StartingWith("topmost"), (QStringList{"topmost on", "topmost off"}));
   }
@@ -169,14 +146,13 @@ class LoadSequenceTest : public QObject {
   }
   void pauseLastsTwoSecondsToTheClockStep() {
     QFETCH(int, stepMs);
-    Run run("xp", "en", Serving(1000));
     ResultWatchingClock clock;
     clock.autoAdvance = std::chrono::milliseconds(stepMs);
-    UnloadTimingStacking stacking(run.log, clock);
-    window::frmDownload form(
-        window::WindowServices{{run.http, run.sound, run.files, clock}, stacking});
-    clock.lblProgress = form.findChild<QLabel*>("lblProgress");
-    form.Load();
+    fakes::EventLog stackingLog;
+    UnloadTimingStacking stacking(stackingLog, clock);
+    Run run({.script = Serving(1000), .clock = &clock, .stacking = &stacking});
+    clock.lblProgress = run.Find<QLabel>("lblProgress");
+    run.form.Load();
 
     QVERIFY(clock.firstAfterResult && stacking.clearedAt);
     const auto pause = *stacking.clearedAt - *clock.firstAfterResult;
@@ -188,8 +164,6 @@ class LoadSequenceTest : public QObject {
   // Closing the window during the pause unloads it once and ends the pause at
   // once: with a clock that never moves, only the close can end it.
   void closingDuringThePauseEndsIt() {
-    Run run("xp", "en", {});
-    run.clock.autoAdvance = 0ns;
     struct ClosingSound : fakes::FakeSound {
       using FakeSound::FakeSound;
       QWidget* window = nullptr;
@@ -197,14 +171,15 @@ class LoadSequenceTest : public QObject {
         FakeSound::DefaultBeep();
         QTimer::singleShot(0, window, &QWidget::close);
       }
-    } sound(run.log);
-    window::frmDownload form(
-        window::WindowServices{{run.http, sound, run.files, run.clock}, run.stacking});
-    sound.window = &form;
-    form.Load();
+    };
+    fakes::EventLog soundLog;
+    ClosingSound sound(soundLog);
+    Run run({.clockStep = 0ns, .sound = &sound});
+    sound.window = &run.form;
+    run.form.Load();
 
-    QVERIFY(!form.IsLoaded());
-    QVERIFY(!form.isVisible());
+    QVERIFY(!run.form.IsLoaded());
+    QVERIFY(!run.form.isVisible());
     QCOMPARE(run.log.StartingWith("topmost"), (QStringList{"topmost on", "topmost off"}));
     QCOMPARE(run.log.StartingWith("http.url").size(), 1);
   }

@@ -10,27 +10,15 @@
 #include <functional>
 
 #include "platform/WindowStacking.h"
-#include "startup/Settings.h"
-#include "support/fakes/FakeClock.h"
-#include "support/fakes/FakeFileSystem.h"
-#include "support/fakes/FakeHttpClient.h"
-#include "support/fakes/FakeSound.h"
+#include "support/ChildProcess.h"
+#include "support/WindowRig.h"
 #include "window/WindowLook.h"
-#include "window/frmDownload.h"
 
 using namespace korvani;
+using support::Output;
 using namespace std::chrono_literals;
 
 namespace {
-
-QString Output(const QString& program, const QStringList& arguments) {
-  QProcess process;
-  process.start(program, arguments);
-  if (!process.waitForFinished(10000)) {
-    return {};
-  }
-  return QString::fromLocal8Bit(process.readAllStandardOutput());
-}
 
 QString Property(WId window, const QString& name) {
   return Output("xprop", {"-id", QString::number(window), name});
@@ -65,24 +53,11 @@ class ProbingStacking : public platform::WindowStacking {
 
 // A run of the window with a failing fetch, on fakes but the stacking.
 struct WindowRun {
-  fakes::EventLog log;
-  fakes::FakeHttpClient http{log, Failing()};
-  fakes::FakeSound sound{log};
-  fakes::FakeFileSystem files{log};
-  fakes::FakeClock clock;
   ProbingStacking stacking;
-  window::frmDownload form{window::WindowServices{{http, sound, files, clock}, stacking}};
-
-  WindowRun() {
-    clock.autoAdvance = 100ms;
-    startup::gstrOSFamily = "xp";
-    startup::gstrLanguage = "en";
-  }
-  static fakes::FakeHttpScript Failing() {
-    fakes::FakeHttpScript script;
-    script.openUrlFails = true;
-    return script;
-  }
+  support::WindowRig rig{
+      {.script = {.openUrlFails = true}, .clockStep = 100ms, .stacking = &stacking}};
+  window::frmDownload& form = rig.form;
+  fakes::FakeClock& clock = rig.fakeClock;
 };
 
 }  // namespace

@@ -40,8 +40,8 @@ struct FakeHttpScript {
   bool openFails = false;     // Open() returns no session
   bool openUrlFails = false;  // OpenUrl() returns no handle
   // Played in order; once they run out every read reports End.
-  std::vector<FakeRead> reads;
-  std::optional<std::uint64_t> announcedLength;
+  std::vector<FakeRead> reads{};
+  std::optional<std::uint64_t> announcedLength{};
 };
 
 // An HttpClient that plays a script. It must outlive the sessions and URL

@@ -1,6 +1,6 @@
 #include "support/host/TestCertificates.h"
 
-#include <QProcess>
+#include "support/ChildProcess.h"
 
 namespace korvani::host {
 namespace {
@@ -53,19 +53,13 @@ QString TestCertificates::caCertificate() const {
 }
 
 bool TestCertificates::RunOpenssl(const QStringList& arguments, int deadlineMs) {
-  QProcess openssl;
-  openssl.start("openssl", arguments, QIODevice::ReadOnly);
-  if (!openssl.waitForFinished(deadlineMs)) {
-    failure_ = "openssl " + arguments.join(' ') + ": " + openssl.errorString();
-    openssl.kill();
-    openssl.waitForFinished(deadlineMs);
-    return false;
-  }
-  if (openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
-    failure_ = QString("openssl %1 exited with status %2: %3")
-                   .arg(arguments.join(' '))
-                   .arg(openssl.exitCode())
-                   .arg(QString::fromLocal8Bit(openssl.readAllStandardError()));
+  const support::ChildRun openssl = support::RunChild("openssl", arguments, {}, deadlineMs);
+  if (!openssl.EndedCleanly()) {
+    failure_ = QString("openssl %1 %2: %3")
+                   .arg(arguments.join(' '),
+                        openssl.finished ? QString("exited with status %1").arg(openssl.exitCode)
+                                         : QString("did not end"),
+                        QString::fromLocal8Bit(openssl.errors));
     return false;
   }
   return true;

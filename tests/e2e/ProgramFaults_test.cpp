@@ -1,0 +1,131 @@
+// The real program against the package host's faults, run as a setup program runs
+// it, from a folder of its own. Without a display: the window is the same on any
+// platform, so these runs need no window manager and leave the X display to others.
+// All cases start together, so that their waits (the pause, the real time-outs)
+// overlap; each row then checks how its own run ended.
+#include <QtTest>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "e2e/FaultCases.h"
+#include "e2e/HttpsHost.h"
+#include "e2e/ProgramRun.h"
+#include "e2e/ServerAddress.h"
+#include "support/ChildProcess.h"
+#include "support/host/PackageHostProcess.h"
+
+using namespace korvani;
+using e2e::FaultCase;
+using e2e::ProgramRun;
+
+namespace {
+
+// Qt's offscreen platform: the program finds no desktop to show on.
+const QStringList kNoDisplay{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+
+// Why no private trust store can be set up on this machine (no unshare, or no right to
+// mount); empty when one can.
+QString PrivateTrustStoreRefusal(const QString& ca) {
+  const support::ChildRun probe = support::RunChild("unshare", e2e::TrustingOnly(ca, "true", {}));
+  if (!probe.finished) {
+    return "unshare: " + QString::fromLocal8Bit(probe.errors);
+  }
+  if (!probe.EndedCleanly()) {
+    return "unshare: " + QString::fromLocal8Bit(probe.errors).trimmed();
+  }
+  return {};
+}
+
+// One case's hosts and run of the program, started at once.
+struct CaseRun {
+  const e2e::HttpsHost https;
+  QString refusal;  // why this machine cannot run the case
+  std::optional<host::PackageHostProcess> host;
+  std::optional<ProgramRun> run;
+
+  explicit CaseRun(const FaultCase& fault) : https(fault.https) {
+    if (!https.isReady()) {
+      return;
+    }
+    if (!https.trustedCa().isEmpty()) {
+      refusal = PrivateTrustStoreRefusal(https.trustedCa());
+      if (!refusal.isEmpty()) {
+        return;
+      }
+    }
+    host.emplace(QStringList{"--generate"} + fault.hostArguments + https.redirectArguments());
+    if (!host->isReady()) {
+      return;
+    }
+    run.emplace(e2e::ServerAddress(fault, *host),
+                ProgramRun::Options{.environment = kNoDisplay + fault.environment,
+                                    .fault = fault,
+                                    .trustedCa = https.trustedCa()});
+  }
+};
+
+}  // namespace
+
+class ProgramFaultsTest : public QObject {
+  Q_OBJECT
+
+  std::map<QString, std::unique_ptr<CaseRun>> cases_;
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(!e2e::ProgramBytes().isEmpty());
+    for (const auto& [name, fault] : e2e::FaultCases(e2e::Runner::Process)) {
+      cases_.emplace(name, std::make_unique<CaseRun>(fault));
+    }
+  }
+  void cleanupTestCase() { cases_.clear(); }
+
+  void everyFaultEndsCleanly_data() { e2e::AddFaultCases(e2e::Runner::Process); }
+  void everyFaultEndsCleanly() {
+    QFETCH(FaultCase, fault);
+    CaseRun& started = *cases_.at(QTest::currentDataTag());
+    QVERIFY2(started.https.isReady(), qPrintable(started.https.failure()));
+    if (!started.refusal.isEmpty()) {
+      QSKIP(qPrintable("the test CA cannot be trusted in a private mount namespace: " +
+                       started.refusal));
+    }
+    QVERIFY2(started.host->isReady(), qPrintable(started.host->failure()));
+    ProgramRun& run = *started.run;
+    const host::PackageHostProcess& host = *started.host;
+    const e2e::HttpsHost& https = started.https;
+    const QString end = run.EndFault(60000);
+    QVERIFY2(end.isEmpty(), qPrintable(end));
+
+    QVERIFY2(run.finishedAt >= fault.processLastsAtLeastMs,
+             qPrintable(QString("ended after %1 ms").arg(run.finishedAt)));
+    QCOMPARE(run.folder.Entries(), (QStringList{e2e::kPackage, e2e::kProgramName}));
+    const bool saved = fault.outcome == FaultCase::Outcome::Saved;
+    if (!fault.destinationIsFolder) {
+      QVERIFY(run.folder.Package() ==
+              (saved ? host::PackageHostProcess::placeholderPackage(e2e::kPackage)
+                     : e2e::RunFolder::OldPackage()));
+    }
+    if (fault.requests >= 0) {
+      QCOMPARE(host.requestLog().filter(" /downloads/").size(), fault.requests);
+    }
+    if (fault.https != FaultCase::Https::None) {
+      QCOMPARE(https.requests(), saved ? 1 : 0);
+    }
+  }
+
+  // An OS family the catalogue does not list: nothing is asked of the host.
+  void unlistedFamilyFetchesNothing() {
+    host::PackageHostProcess host({"--generate"});
+    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    ProgramRun run(host.hostAndPort(), {.arguments = {"XP", "de"}, .environment = kNoDisplay});
+    const QString end = run.EndFault();
+    QVERIFY2(end.isEmpty(), qPrintable(end));
+    QVERIFY(host.requestLog().isEmpty());
+    QCOMPARE(run.folder.Entries(), (QStringList{e2e::kPackage, e2e::kProgramName}));
+    QVERIFY(run.folder.Package() == e2e::RunFolder::OldPackage());
+  }
+};
+
+QTEST_MAIN(ProgramFaultsTest)
+#include "ProgramFaults_test.moc"
