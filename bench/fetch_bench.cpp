@@ -30,7 +30,7 @@
 #include "ProcessMemory.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
-#include "platform/LocalFileSystem.h"
+#include "platform/FileSystem.h"
 #include "platform/Sound.h"
 #include "platform/WindowStacking.h"
 #include "transfer/DownloadFile.h"

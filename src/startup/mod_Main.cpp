@@ -6,7 +6,7 @@
 
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
-#include "platform/LocalFileSystem.h"
+#include "platform/FileSystem.h"
 #include "platform/Sound.h"
 #include "platform/WindowStacking.h"
 #include "startup/CommandLine.h"

@@ -10,7 +10,7 @@
 #include "e2e/ServerAddress.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
-#include "platform/LocalFileSystem.h"
+#include "platform/FileSystem.h"
 #include "platform/Clock.h"
 #include "support/WindowRig.h"
 #include "support/host/PackageHostProcess.h"

@@ -1,4 +1,4 @@
-#include "platform/LocalFileSystem.h"
+#include "platform/FileSystem.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

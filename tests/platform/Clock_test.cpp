@@ -35,4 +35,4 @@ void SystemClockTest::localNowIsTodaysLocalTime() {
 }
 
 QTEST_GUILESS_MAIN(SystemClockTest)
-#include "SystemClock_test.moc"
+#include "Clock_test.moc"

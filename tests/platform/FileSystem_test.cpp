@@ -1,4 +1,4 @@
-#include "platform/LocalFileSystem.h"
+#include "platform/FileSystem.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -328,4 +328,4 @@ void LocalFileSystemTest::programFolderIsExecutablesNotWorkingFolder() {
 }
 
 QTEST_GUILESS_MAIN(LocalFileSystemTest)
-#include "LocalFileSystem_test.moc"
+#include "FileSystem_test.moc"

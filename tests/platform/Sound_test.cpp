@@ -200,4 +200,4 @@ void DesktopSoundTest::withoutDeviceReturnsPromptlyAndPrintsNothing() {
 }
 
 QTEST_GUILESS_MAIN(DesktopSoundTest)
-#include "DesktopSound_test.moc"
+#include "Sound_test.moc"

@@ -253,4 +253,4 @@ void CurlHttpClientTest::opensNothingItMayNotFetch() {
 }
 
 QTEST_GUILESS_MAIN(CurlHttpClientTest)
-#include "CurlHttpClient_test.moc"
+#include "HttpClient_test.moc"
