@@ -29,8 +29,8 @@
 
 #include "ProcessMemory.h"
 #include "platform/Clock.h"
-#include "platform/HttpClient.h"
 #include "platform/FileSystem.h"
+#include "platform/HttpClient.h"
 #include "platform/Sound.h"
 #include "platform/WindowStacking.h"
 #include "transfer/DownloadFile.h"

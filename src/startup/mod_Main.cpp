@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "platform/Clock.h"
-#include "platform/HttpClient.h"
 #include "platform/FileSystem.h"
+#include "platform/HttpClient.h"
 #include "platform/Sound.h"
 #include "platform/WindowStacking.h"
 #include "startup/CommandLine.h"

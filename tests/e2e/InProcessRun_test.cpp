@@ -9,9 +9,8 @@
 #include "e2e/RunFolder.h"
 #include "e2e/ServerAddress.h"
 #include "platform/Clock.h"
-#include "platform/HttpClient.h"
 #include "platform/FileSystem.h"
-#include "platform/Clock.h"
+#include "platform/HttpClient.h"
 #include "support/WindowRig.h"
 #include "support/host/PackageHostProcess.h"
 

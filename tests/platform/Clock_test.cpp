@@ -1,7 +1,7 @@
+#include "platform/Clock.h"
+
 #include <QDateTime>
 #include <QtTest>
-
-#include "platform/Clock.h"
 
 using korvani::platform::LocalDateTime;
 using korvani::platform::SystemClock;

@@ -1,3 +1,5 @@
+#include "platform/HttpClient.h"
+
 #include <QByteArray>
 #include <QtTest>
 #include <algorithm>
@@ -6,7 +8,6 @@
 #include <optional>
 #include <vector>
 
-#include "platform/HttpClient.h"
 #include "support/ScopedEnvironment.h"
 #include "support/host/PackageHostProcess.h"
 

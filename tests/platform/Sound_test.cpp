@@ -1,3 +1,5 @@
+#include "platform/Sound.h"
+
 #include <sys/stat.h>
 
 #include <QDir>
@@ -10,7 +12,6 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/Sound.h"
 #include "support/ChildProcess.h"
 
 // The tones are played by a helper program (KORVANI_TONE_PLAYER, "HZ MS ..." on its
