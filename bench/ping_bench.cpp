@@ -80,6 +80,26 @@ struct XFreer {
   void operator()(unsigned char* data) const { XFree(data); }
 };
 
+// A window property as the server holds it: `count` items of `format` bits.
+struct Property {
+  std::unique_ptr<unsigned char, XFreer> data;
+  int format = 0;
+  unsigned long count = 0;
+};
+
+// Up to `length` items of `window`'s `name` of `type`; no data when there is none.
+Property ReadProperty(Display* display, Window window, Atom name, Atom type, long length) {
+  Property property;
+  Atom actualType = None;
+  unsigned long after = 0;
+  unsigned char* raw = nullptr;
+  if (XGetWindowProperty(display, window, name, 0, length, False, type, &actualType,
+                         &property.format, &property.count, &after, &raw) == Success) {
+    property.data.reset(raw);
+  }
+  return property;
+}
+
 class Pinger {
  public:
   explicit Pinger(Display* display)
@@ -146,54 +166,27 @@ class Pinger {
 
  private:
   std::vector<Window> Clients() {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* raw = nullptr;
-    if (XGetWindowProperty(display_, root_, clientList_, 0, 4096, False, XA_WINDOW, &type, &format,
-                           &count, &after, &raw) != Success ||
-        raw == nullptr) {
+    const Property list = ReadProperty(display_, root_, clientList_, XA_WINDOW, 4096);
+    if (!list.data || list.format != 32) {
       return {};
     }
-    const std::unique_ptr<unsigned char, XFreer> data(raw);
-    if (format != 32) {
-      return {};
-    }
-    const auto* windows = reinterpret_cast<const Window*>(raw);
-    return {windows, windows + count};
+    const auto* windows = reinterpret_cast<const Window*>(list.data.get());
+    return {windows, windows + list.count};
   }
 
   // The process that owns `window`, as the window says; 0 when it does not.
   pid_t Pid(Window window) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* raw = nullptr;
-    if (XGetWindowProperty(display_, window, pid_, 0, 1, False, XA_CARDINAL, &type, &format, &count,
-                           &after, &raw) != Success ||
-        raw == nullptr) {
-      return 0;
-    }
-    const std::unique_ptr<unsigned char, XFreer> data(raw);
+    const Property pid = ReadProperty(display_, window, pid_, XA_CARDINAL, 1);
     // Xlib hands 32-bit items over as longs.
-    return format == 32 && count == 1 ? static_cast<pid_t>(*reinterpret_cast<const long*>(raw)) : 0;
+    return pid.data && pid.format == 32 && pid.count == 1
+               ? static_cast<pid_t>(*reinterpret_cast<const long*>(pid.data.get()))
+               : 0;
   }
 
   std::string Title(Window window) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* raw = nullptr;
-    if (XGetWindowProperty(display_, window, name_, 0, 1024, False, utf8_, &type, &format, &count,
-                           &after, &raw) != Success ||
-        raw == nullptr) {
-      return {};
-    }
-    const std::unique_ptr<unsigned char, XFreer> data(raw);
-    return std::string(reinterpret_cast<const char*>(raw), count);
+    const Property title = ReadProperty(display_, window, name_, utf8_, 1024);
+    return title.data ? std::string(reinterpret_cast<const char*>(title.data.get()), title.count)
+                      : std::string();
   }
 
   Display* display_;

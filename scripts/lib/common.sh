@@ -24,7 +24,7 @@ KORVANI_PACKAGES=(
   # what the tests serve, save onto and compare with
   openssl dosfstools fusefat
   # the benchmarks (bench/run)
-  curl nginx-light hyperfine python3
+  curl nginx nginx-light python3
 )
 
 korvani_missing_packages() {

@@ -29,25 +29,20 @@
 #include <string_view>
 #include <vector>
 
-#include "e2e/FaultCases.h"
-#include "e2e/RunFolder.h"
+#include "e2e/ProgramRun.h"
 #include "platform/UniqueFd.h"
 #include "support/ChildProcess.h"
 #include "support/host/PackageHostProcess.h"
 
 using namespace korvani;
 using e2e::FaultCase;
+using e2e::kProgramName;
+using e2e::ProgramBytes;
 using platform::UniqueFd;
 
 namespace {
 
-const QString kProgramName = "korvani-download";
 constexpr qint64 kMiB = qint64{1} << 20;
-
-QByteArray ProgramBytes() {
-  QFile file(QStringLiteral(KORVANI_PROGRAM));
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Sent to `host`, on Qt's offscreen platform: these runs look only at the disk, so they
 // need no desktop and leave the X display to the tests that look at windows.
@@ -64,15 +59,10 @@ QStringList InPrivateMounts(const QString& script, const QStringList& arguments)
 
 // Why mounts in a private mount namespace cannot be made here; empty when they can.
 QString PrivateMountRefusal() {
-  QProcess probe;
-  probe.start("unshare", InPrivateMounts("mount -t tmpfs none /mnt", {}));
-  if (!probe.waitForFinished(10000)) {
-    return "unshare: " + probe.errorString();
-  }
-  if (probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0) {
-    return "unshare: " + QString::fromLocal8Bit(probe.readAllStandardError()).trimmed();
-  }
-  return {};
+  const support::ChildRun probe =
+      support::RunChild("unshare", InPrivateMounts("mount -t tmpfs none /mnt", {}));
+  return probe.EndedCleanly() ? QString()
+                              : "unshare: " + QString::fromLocal8Bit(probe.errors).trimmed();
 }
 
 // Runs `process` to its end; false when it outlived `deadlineMs` (it is killed then).
@@ -98,12 +88,14 @@ void VerifyQuietEnd(QProcess& process) {
 std::optional<long> PeakResidentKib(const e2e::RunFolder& folder,
                                     const host::PackageHostProcess& host, int deadlineMs) {
   const std::string program = folder.Path(kProgramName).toStdString();
-  const std::string hostVariable = "KORVANI_PACKAGE_HOST=" + host.hostAndPort().toStdString();
-  std::vector<char*> env;
-  for (char** variable = environ; *variable != nullptr; ++variable) {
-    env.push_back(*variable);
+  std::vector<std::string> variables;
+  for (const QString& variable : SentTo(host).toStringList()) {
+    variables.push_back(variable.toStdString());
   }
-  env.push_back(const_cast<char*>(hostVariable.c_str()));
+  std::vector<char*> env;
+  for (std::string& variable : variables) {
+    env.push_back(variable.data());
+  }
   env.push_back(nullptr);
   char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
   pid_t pid = -1;
@@ -233,12 +225,9 @@ class FatFolder {
         QStandardPaths::findExecutable(program, {"/sbin", "/usr/sbin"}).isEmpty()) {
       return program + " is not installed";
     }
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(20000) || process.exitCode() != 0) {
-      return program + ": " + QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-    }
-    return {};
+    const support::ChildRun run = support::RunChild(program, arguments, {}, 20000);
+    return run.EndedCleanly() ? QString()
+                              : program + ": " + QString::fromLocal8Bit(run.errors).trimmed();
   }
 
   QTemporaryDir dir_;
