@@ -122,7 +122,8 @@ int Run(int argc, char** argv) {
   korvani::platform::LocalFileSystem files(folder.Path());
   korvani::platform::SystemClock clock;
   korvani::platform::X11WindowStacking stacking;
-  const korvani::transfer::TransferServices services{http, sound, files, clock};
+  korvani::window::DesktopEventWait wait;
+  const korvani::transfer::TransferServices services{http, sound, files, clock, wait};
   korvani::window::frmDownload form(korvani::window::WindowServices{services, stacking});
   // As the program's run does before it fetches: the bar spans the expected size.
   dynamic_cast<korvani::window::KilobyteBar&>(form.pgbDownload())

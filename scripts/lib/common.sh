@@ -21,6 +21,8 @@ KORVANI_PACKAGES=(
   clang libclang-rt-14-dev
   # the desktop the tests run on: X, a window manager, Wayland, screenshots
   xvfb openbox x11-utils xdotool wmctrl imagemagick weston xwayland qt6-gtk-platformtheme
+  # a screen reader's view of the window: a private session bus, AT-SPI and its Python client
+  dbus at-spi2-core python3-pyatspi
   # what the tests serve, save onto and compare with
   openssl dosfstools fusefat
   # the benchmarks (bench/run)

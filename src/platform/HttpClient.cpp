@@ -1,14 +1,12 @@
 #include "platform/HttpClient.h"
 
 #include <curl/curl.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
-#include <functional>
-#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -91,62 +89,66 @@ bool IsEndOfHead(std::string_view line) {
   return line == "\r\n" || line == "\n";
 }
 
-int WholeMillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
-  const auto left = deadline - std::chrono::steady_clock::now();
-  // Rounded up, so that a wait never ends just before the deadline and spins.
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  return static_cast<int>(std::clamp<long long>(ms, 0, std::numeric_limits<int>::max()));
-}
-
-// What a transfer does, every `interval` at the latest, while it waits for the server.
-struct WaitingChore {
-  std::chrono::milliseconds interval{0};
-  std::function<void()> run;  // none: nothing to do
-};
-
-// One GET on its own multi handle, driven only from inside Read (pull, no threads).
+// One GET on its own multi handle, driven only from inside OpenUrl and Read (pull, no
+// threads) through libcurl's socket interface.
 class CurlTransfer final : public UrlHandle {
  public:
   // Sends the GET and waits for the final response head. Returns nullptr when the
   // URL is malformed, the transfer fails before the head, or the status is not 2xx.
   static std::unique_ptr<CurlTransfer> Open(const std::string& url, const std::string& agent,
-                                            const CurlTimeouts& timeouts, WaitingChore chore = {});
+                                            const CurlTimeouts& timeouts, EventWait& wait);
 
   CurlTransfer(const CurlTransfer&) = delete;
   CurlTransfer& operator=(const CurlTransfer&) = delete;
   ~CurlTransfer() override = default;
 
   ReadResult Read(std::span<std::byte> buffer) override;
-  std::optional<std::uint64_t> AnnouncedLength() const override { return announcedLength_; }
 
  private:
   enum class Outcome { Running, Succeeded, Failed };
   using SteadyTime = std::chrono::steady_clock::time_point;
 
-  CurlTransfer(const CurlTimeouts& timeouts, WaitingChore chore);
+  CurlTransfer(const CurlTimeouts& timeouts, EventWait& wait);
   bool Start(const std::string& url, const std::string& agent);
   bool SetOptions(const std::string& agent);
   bool AwaitSuccessfulHead();
 
   // Runs libcurl until `ready()` holds or the transfer is over (ended, failed or idle
-  // for too long), sleeping in curl_multi_poll in between.
+  // for too long), sleeping in the session's wait in between.
   template <typename Ready>
   void Drive(Ready ready);
-  // Lets libcurl handle whatever is ready now, without waiting.
-  void PerformNow();
+  // The latest moment the next wait may end: libcurl's own time-out, or the server's
+  // silence running out. Fails the transfer when the silence already has.
+  SteadyTime NextDeadline(SteadyTime waitStarted);
+  // Hands libcurl the sockets that `watched_` says are ready, and its time-out when due.
+  void ActOnReadiness();
+  void ActOnSocket(curl_socket_t socket, int events);
   void NoteFinishedTransfer();
 
   std::size_t TakeSpilled(std::span<std::byte> buffer);
   void ReceiveBody(const char* data, std::size_t size);
   void ReceiveHeaderLine(std::string_view line);
+  void WatchSocket(curl_socket_t socket, int what);
 
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
   static int OnRequestReady(void* self, char* /*ip*/, char* /*localIp*/, int /*port*/,
                             int /*localPort*/);
+  static int OnSocket(CURL* /*easy*/, curl_socket_t socket, int what, void* self,
+                      void* /*socketData*/);
+  static int OnTimer(CURLM* /*multi*/, long timeoutMs, void* self);
 
   CurlTimeouts timeouts_;
-  WaitingChore chore_;
+  EventWait& wait_;
+
+  // What libcurl asked to be told about: its sockets with the events it waits for,
+  // and when its own time-out runs out. Declared before the handles, whose cleanup
+  // may still report a socket gone.
+  std::vector<pollfd> watched_;
+  std::optional<SteadyTime> curlTimeoutAt_;
+  // The sockets found ready by the last wait, acted on once it has returned: acting
+  // changes watched_.
+  std::vector<pollfd> ready_;
 
   // Declared in this order so that the easy handle leaves the multi handle first and
   // the URL it reads outlives it.
@@ -156,7 +158,6 @@ class CurlTransfer final : public UrlHandle {
   MultiMembership membership_;
 
   Outcome outcome_ = Outcome::Running;
-  std::optional<std::uint64_t> announcedLength_;
 
   // Response heads: only the final one (not 1xx, not a redirect) opens the body.
   bool headIsRedirect_ = false;
@@ -176,16 +177,16 @@ class CurlTransfer final : public UrlHandle {
   std::size_t spillRead_ = 0;
 };
 
-CurlTransfer::CurlTransfer(const CurlTimeouts& timeouts, WaitingChore chore)
-    : timeouts_(timeouts), chore_(std::move(chore)) {
+CurlTransfer::CurlTransfer(const CurlTimeouts& timeouts, EventWait& wait)
+    : timeouts_(timeouts), wait_(wait) {
   spill_.reserve(kReceiveBufferBytes);
 }
 
 std::unique_ptr<CurlTransfer> CurlTransfer::Open(const std::string& url, const std::string& agent,
-                                                 const CurlTimeouts& timeouts, WaitingChore chore) {
+                                                 const CurlTimeouts& timeouts, EventWait& wait) {
   // Not make_unique: the constructor is private. The callbacks hold this address,
   // so the object is made in place and never moves.
-  std::unique_ptr<CurlTransfer> transfer(new CurlTransfer(timeouts, std::move(chore)));
+  std::unique_ptr<CurlTransfer> transfer(new CurlTransfer(timeouts, wait));
   if (!transfer->Start(url, agent) || !transfer->AwaitSuccessfulHead()) {
     return nullptr;
   }
@@ -207,10 +208,19 @@ bool CurlTransfer::Start(const std::string& url, const std::string& agent) {
   if (!SetOptions(agent)) {
     return false;
   }
-  if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) {
+  // libcurl tells which sockets to watch and when to time out, instead of polling
+  // them itself: the one wait of the thread does both.
+  CURLM* multi = multi_.get();
+  if (curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlTransfer::OnSocket) != CURLM_OK ||
+      curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
+      curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlTransfer::OnTimer) != CURLM_OK ||
+      curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this) != CURLM_OK) {
     return false;
   }
-  membership_ = MultiMembership(multi_.get(), easy_.get());
+  if (curl_multi_add_handle(multi, easy_.get()) != CURLM_OK) {
+    return false;
+  }
+  membership_ = MultiMembership(multi, easy_.get());
   return true;
 }
 
@@ -258,15 +268,7 @@ bool CurlTransfer::SetOptions(const std::string& agent) {
 
 bool CurlTransfer::AwaitSuccessfulHead() {
   Drive([this] { return finalHeadSeen_; });
-  if (!finalHeadSeen_ || finalStatus_ < 200 || finalStatus_ > 299) {
-    return false;
-  }
-  curl_off_t length = -1;
-  if (curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
-      length >= 0) {
-    announcedLength_ = static_cast<std::uint64_t>(length);
-  }
-  return true;
+  return finalHeadSeen_ && finalStatus_ >= 200 && finalStatus_ <= 299;
 }
 
 ReadResult CurlTransfer::Read(std::span<std::byte> buffer) {
@@ -279,7 +281,8 @@ ReadResult CurlTransfer::Read(std::span<std::byte> buffer) {
     delivered_ = 0;
     if (spilled > 0) {
       // Top the read up with whatever has already arrived, without waiting for more.
-      PerformNow();
+      ::poll(watched_.data(), watched_.size(), 0);
+      ActOnReadiness();
     } else {
       Drive([this] { return delivered_ > 0; });
     }
@@ -298,42 +301,64 @@ ReadResult CurlTransfer::Read(std::span<std::byte> buffer) {
 
 template <typename Ready>
 void CurlTransfer::Drive(Ready ready) {
+  // Time spent by the caller between reads does not count as the server's silence.
   const SteadyTime waitStarted = std::chrono::steady_clock::now();
-  SteadyTime choreDue = waitStarted + chore_.interval;
   for (;;) {
-    PerformNow();
     if (ready() || outcome_ != Outcome::Running) {
       return;
     }
-    if (chore_.run && std::chrono::steady_clock::now() >= choreDue) {
-      chore_.run();
-      choreDue = std::chrono::steady_clock::now() + chore_.interval;
-    }
-    // Time spent by the caller between reads does not count as the server's silence.
-    const SteadyTime idleDeadline = std::max(lastByteAt_, waitStarted) + timeouts_.idle;
-    int waitMs = static_cast<int>(timeouts_.connect.count());
-    if (requestSent_) {
-      if (std::chrono::steady_clock::now() >= idleDeadline) {
-        outcome_ = Outcome::Failed;
-        return;
-      }
-      waitMs = WholeMillisecondsUntil(idleDeadline);
-    }
-    if (chore_.run) {
-      waitMs = std::min(waitMs, WholeMillisecondsUntil(choreDue));
-    }
-    // libcurl shortens the wait by itself when one of its own timers (the connect
-    // time-out among them) runs out sooner.
-    if (curl_multi_poll(multi_.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK) {
-      outcome_ = Outcome::Failed;
+    const SteadyTime deadline = NextDeadline(waitStarted);
+    if (outcome_ != Outcome::Running) {
       return;
     }
+    wait_.Wait(watched_, deadline);
+    ActOnReadiness();
   }
 }
 
-void CurlTransfer::PerformNow() {
+CurlTransfer::SteadyTime CurlTransfer::NextDeadline(SteadyTime waitStarted) {
+  SteadyTime deadline = curlTimeoutAt_.value_or(SteadyTime::max());
+  const SteadyTime now = std::chrono::steady_clock::now();
+  if (requestSent_) {
+    const SteadyTime silenceEnds = std::max(lastByteAt_, waitStarted) + timeouts_.idle;
+    if (now >= silenceEnds) {
+      outcome_ = Outcome::Failed;
+    }
+    deadline = std::min(deadline, silenceEnds);
+  } else {
+    // libcurl times the connection out itself; this only stands behind it.
+    const SteadyTime connectEnds = waitStarted + timeouts_.connect;
+    if (now >= connectEnds) {
+      outcome_ = Outcome::Failed;
+    }
+    deadline = std::min(deadline, connectEnds);
+  }
+  return deadline;
+}
+
+void CurlTransfer::ActOnReadiness() {
+  ready_.clear();
+  for (const pollfd& entry : watched_) {
+    if (entry.revents != 0) {
+      ready_.push_back(entry);
+    }
+  }
+  for (const pollfd& entry : ready_) {
+    int events = 0;
+    events |= (entry.revents & POLLIN) != 0 ? CURL_CSELECT_IN : 0;
+    events |= (entry.revents & POLLOUT) != 0 ? CURL_CSELECT_OUT : 0;
+    events |= (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ? CURL_CSELECT_ERR : 0;
+    ActOnSocket(entry.fd, events);
+  }
+  if (curlTimeoutAt_ && std::chrono::steady_clock::now() >= *curlTimeoutAt_) {
+    curlTimeoutAt_.reset();
+    ActOnSocket(CURL_SOCKET_TIMEOUT, 0);
+  }
+}
+
+void CurlTransfer::ActOnSocket(curl_socket_t socket, int events) {
   int running = 0;
-  if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
+  if (curl_multi_socket_action(multi_.get(), socket, events, &running) != CURLM_OK) {
     outcome_ = Outcome::Failed;
     return;
   }
@@ -425,6 +450,46 @@ int CurlTransfer::OnRequestReady(void* self, char* /*ip*/, char* /*localIp*/, in
   return CURL_PREREQFUNC_OK;
 }
 
+void CurlTransfer::WatchSocket(curl_socket_t socket, int what) {
+  const auto known = std::find_if(watched_.begin(), watched_.end(),
+                                  [socket](const pollfd& entry) { return entry.fd == socket; });
+  if (what == CURL_POLL_REMOVE) {
+    if (known != watched_.end()) {
+      watched_.erase(known);
+    }
+    return;
+  }
+  short events = 0;
+  events |= (what & CURL_POLL_IN) != 0 ? POLLIN : 0;
+  events |= (what & CURL_POLL_OUT) != 0 ? POLLOUT : 0;
+  if (known != watched_.end()) {
+    known->events = events;
+  } else {
+    watched_.push_back(pollfd{.fd = socket, .events = events, .revents = 0});
+  }
+}
+
+int CurlTransfer::OnSocket(CURL* /*easy*/, curl_socket_t socket, int what, void* self,
+                           void* /*socketData*/) {
+  try {
+    static_cast<CurlTransfer*>(self)->WatchSocket(socket, what);
+  } catch (...) {
+    return -1;  // no room to watch it: libcurl fails the transfer
+  }
+  return 0;
+}
+
+int CurlTransfer::OnTimer(CURLM* /*multi*/, long timeoutMs, void* self) {
+  auto* transfer = static_cast<CurlTransfer*>(self);
+  if (timeoutMs < 0) {
+    transfer->curlTimeoutAt_.reset();
+  } else {
+    transfer->curlTimeoutAt_ =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  }
+  return 0;
+}
+
 // libcurl's global state is set up once for the process and never torn down:
 // curl_global_cleanup is not thread-safe, and the program ends soon after its fetch.
 bool CurlInitialised() {
@@ -436,32 +501,28 @@ bool CurlInitialised() {
 
 class CurlSession final : public InternetHandle {
  public:
-  CurlSession(std::string agent, const CurlTimeouts& timeouts)
-      : agent_(std::move(agent)), timeouts_(timeouts) {}
+  CurlSession(std::string agent, const CurlTimeouts& timeouts, EventWait& wait)
+      : agent_(std::move(agent)), timeouts_(timeouts), wait_(wait) {}
 
   std::unique_ptr<UrlHandle> OpenUrl(const std::string& url) override {
-    return CurlTransfer::Open(url, agent_, timeouts_, chore_);
-  }
-
-  void WhileWaiting(std::chrono::milliseconds interval, std::function<void()> serve) override {
-    chore_ = {interval, std::move(serve)};
+    return CurlTransfer::Open(url, agent_, timeouts_, wait_);
   }
 
  private:
   std::string agent_;
   CurlTimeouts timeouts_;
-  WaitingChore chore_;
+  EventWait& wait_;
 };
 
 }  // namespace
 
 CurlHttpClient::CurlHttpClient(CurlTimeouts timeouts) : timeouts_(timeouts) {}
 
-std::unique_ptr<InternetHandle> CurlHttpClient::Open(const std::string& agent) {
+std::unique_ptr<InternetHandle> CurlHttpClient::Open(const std::string& agent, EventWait& wait) {
   if (!CurlInitialised()) {
     return nullptr;
   }
-  return std::make_unique<CurlSession>(agent, timeouts_);
+  return std::make_unique<CurlSession>(agent, timeouts_, wait);
 }
 
 }  // namespace korvani::platform

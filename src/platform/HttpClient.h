@@ -2,12 +2,11 @@
 
 #include <chrono>
 #include <cstddef>
-#include <cstdint>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
+
+#include "platform/EventWait.h"
 
 namespace korvani::platform {
 
@@ -30,8 +29,6 @@ class UrlHandle {
   // Blocks until at least one byte, the end of the body or a failure is known.
   // Never stores more than buffer.size() bytes.
   virtual ReadResult Read(std::span<std::byte> buffer) = 0;
-  // The body length the server announced, if it announced one.
-  virtual std::optional<std::uint64_t> AnnouncedLength() const = 0;
 };
 
 // A client session. It must outlive every UrlHandle it opened.
@@ -42,12 +39,6 @@ class InternetHandle {
   // URL is malformed or of another scheme, the host cannot be reached, the
   // transfer fails before the head, or the final status is not 2xx.
   virtual std::unique_ptr<UrlHandle> OpenUrl(const std::string& url) = 0;
-  // Has every later call that blocks on the server (opening a URL, reading from
-  // it) run `serve` at least every `interval` (above zero) while it waits. A
-  // session whose calls never block may ignore it.
-  // By value for the sessions that keep it.
-  virtual void WhileWaiting(std::chrono::milliseconds /*interval*/,
-                            std::function<void()> /*serve*/) {}  // NOLINT(performance-*)
 };
 
 // The HTTP client service of the desktop.
@@ -55,8 +46,10 @@ class HttpClient {
  public:
   virtual ~HttpClient() = default;
   // Returns a session that identifies itself with `agent`, or nullptr when no
-  // session can be made.
-  virtual std::unique_ptr<InternetHandle> Open(const std::string& agent) = 0;
+  // session can be made. Whenever one of its calls waits for the server (to
+  // connect, for the response head, for the next bytes), it sleeps in `wait`,
+  // which must outlive the session.
+  virtual std::unique_ptr<InternetHandle> Open(const std::string& agent, EventWait& wait) = 0;
 };
 
 struct CurlTimeouts {
@@ -67,14 +60,16 @@ struct CurlTimeouts {
   std::chrono::milliseconds idle{std::chrono::seconds(30)};
 };
 
-// The HTTP client on libcurl. Single-threaded: every call blocks the caller until it
-// can answer, and no thread of ours runs in between.
+// The HTTP client on libcurl, driven through its socket interface: a call that has
+// to wait hands libcurl's sockets and its next time-out to the session's wait, so
+// the thread sleeps until the network, the desktop or a deadline needs it, and no
+// clock wakes it in between. No thread of ours runs.
 class CurlHttpClient final : public HttpClient {
  public:
   explicit CurlHttpClient(CurlTimeouts timeouts = {});
 
   // Returns nullptr when libcurl cannot be initialised.
-  std::unique_ptr<InternetHandle> Open(const std::string& agent) override;
+  std::unique_ptr<InternetHandle> Open(const std::string& agent, EventWait& wait) override;
 
  private:
   CurlTimeouts timeouts_;

@@ -1,19 +1,23 @@
 #include "platform/Sound.h"
 
 #include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <numbers>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include "platform/UniqueFd.h"
 
 namespace korvani::platform {
 namespace {
@@ -122,33 +126,47 @@ void PlayTone(const std::vector<std::int16_t>& samples, const std::atomic<bool>&
   }
 }
 
-// Plays the tone on a thread of its own and waits for it until `deadline`. True
-// unless the tone was still going then.
+// Plays the tone on a thread of its own and sleeps in `wait` until it has ended or
+// `deadline` has passed. True unless the tone was still going then.
+//
+// The worker says it has ended by writing to an eventfd, which is what the wait can
+// watch beside the desktop's own descriptors.
 //
 // A worker that misses its deadline is detached, never joined: it may be blocked
 // in a call that never returns (ALSA's file plugin opening a FIFO that nobody
 // reads waits for a reader for good), and joining it, here or in a destructor,
 // would hold the program just the same. It owns all it touches (its samples, the
-// PCM it opens and closes, and its share of the flag that tells it it has been
-// given up), so it may outlive its caller; if it ever returns, it closes the
-// device and ends without a sound, and otherwise the process's exit ends it.
-bool PlayWithin(std::vector<std::int16_t> samples, Clock::time_point deadline) {
+// PCM it opens and closes, the eventfd, and its share of the flag that tells it it
+// has been given up), so it may outlive its caller; if it ever returns, it closes
+// the device and ends without a sound, and otherwise the process's exit ends it.
+bool PlayWithin(std::vector<std::int16_t> samples, EventWait& wait,
+                EventWait::TimePoint deadline) {
+  auto ended = std::make_shared<UniqueFd>(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!ended->IsOpen()) {
+    return true;  // nothing to wait on: this tone is skipped, the device is not to blame
+  }
   auto abandoned = std::make_shared<std::atomic<bool>>(false);
-  std::promise<void> played;
-  std::future<void> ended = played.get_future();
   std::thread worker;
   try {
-    worker = std::thread(
-        [samples = std::move(samples), abandoned, played = std::move(played)]() mutable {
-          PlayTone(samples, *abandoned);
-          played.set_value();
-        });
+    worker = std::thread([samples = std::move(samples), abandoned, ended] {
+      PlayTone(samples, *abandoned);
+      const std::uint64_t one = 1;
+      // Cannot fail short of a full counter, which one write never makes.
+      [[maybe_unused]] const ssize_t written = ::write(ended->Get(), &one, sizeof one);
+    });
   } catch (const std::system_error&) {
     return true;  // no thread to play on: this tone is skipped, the device is not to blame
   }
-  if (ended.wait_until(deadline) == std::future_status::ready) {
-    worker.join();
-    return true;
+  pollfd watched{.fd = ended->Get(), .events = POLLIN, .revents = 0};
+  for (;;) {
+    wait.Wait(std::span(&watched, 1), deadline);
+    if ((watched.revents & POLLIN) != 0) {
+      worker.join();
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      break;
+    }
   }
   *abandoned = true;
   worker.detach();
@@ -157,7 +175,7 @@ bool PlayWithin(std::vector<std::int16_t> samples, Clock::time_point deadline) {
 
 }  // namespace
 
-DesktopSound::DesktopSound() {
+DesktopSound::DesktopSound(EventWait& wait) : wait_(wait) {
   static std::once_flag once;
   std::call_once(once, [] { snd_lib_error_set_handler(&IgnoreAlsaError); });
 }
@@ -172,7 +190,7 @@ void DesktopSound::Beep(int frequencyHz, int durationMs) {
   }
   const Clock::time_point started = Clock::now();
   const std::chrono::milliseconds length(durationMs);
-  if (!PlayWithin(std::move(samples), started + length + slackLeft_)) {
+  if (!PlayWithin(std::move(samples), wait_, started + length + slackLeft_)) {
     stuck_ = true;
     return;
   }

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "platform/EventWait.h"
+
 namespace korvani::platform {
 
 // The desktop's sound. Neither call reports failure: where no sound can be
@@ -21,10 +23,11 @@ class Sound {
 // PipeWire) plays; the bell through Qt. ALSA's own error messages are silenced for
 // the whole process once one of these exists.
 //
-// Each tone plays on a thread of its own while the caller waits with a deadline:
-// all the tones of one DesktopSound together take at most their lengths plus
-// `kSlack`, opening the device included. A device that misses a deadline counts
-// as stuck, and every later tone returns at once.
+// Each tone plays on a thread of its own while the caller sleeps in `wait` until
+// the tone has ended or its deadline has passed, so that a window lending its wait
+// stays served meanwhile. All the tones of one DesktopSound together take at most
+// their lengths plus `kSlack`, opening the device included. A device that misses a
+// deadline counts as stuck, and every later tone returns at once.
 class DesktopSound final : public Sound {
  public:
   // What the tones may overrun their lengths by, all together: a sound server's
@@ -32,13 +35,15 @@ class DesktopSound final : public Sound {
   // starting and leaving the worker threads.
   static constexpr std::chrono::milliseconds kSlack{400};
 
-  DesktopSound();
+  // `wait` must outlive this object.
+  explicit DesktopSound(EventWait& wait);
 
   void Beep(int frequencyHz, int durationMs) override;
   // Needs the QApplication.
   void DefaultBeep() override;
 
  private:
+  EventWait& wait_;
   std::chrono::steady_clock::duration slackLeft_ = kSlack;
   bool stuck_ = false;
 };

@@ -11,6 +11,7 @@
 #include "platform/WindowStacking.h"
 #include "startup/CommandLine.h"
 #include "startup/PlatformChoice.h"
+#include "window/EventPump.h"
 #include "window/frmDownload.h"
 
 namespace korvani::startup {
@@ -67,12 +68,14 @@ int Main(int argc, char** argv) {
   char* qtArgv[] = {argc > 0 ? argv[0] : fallbackName, nullptr};
   int qtArgc = 1;
   QApplication application(qtArgc, qtArgv);
+  // Where the thread sleeps until the network, a tone's end or the desktop needs it.
+  window::DesktopEventWait wait;
   platform::CurlHttpClient http;
-  platform::DesktopSound sound;
+  platform::DesktopSound sound(wait);
   platform::LocalFileSystem files;
   platform::SystemClock clock;
   platform::X11WindowStacking stacking;
-  StartUp(argumentText, window::WindowServices{{http, sound, files, clock}, stacking});
+  StartUp(argumentText, window::WindowServices{{http, sound, files, clock, wait}, stacking});
   return 0;
 }
 

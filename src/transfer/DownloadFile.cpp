@@ -1,5 +1,6 @@
 #include "transfer/DownloadFile.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 
 #include "transfer/FileName.h"
@@ -20,12 +22,11 @@ namespace {
 constexpr std::size_t kReadSize = 8162;
 constexpr char kAgent[] = "VB Program";
 constexpr char kClientOpenError[] = "Error opening Internet connection";
-// Desktops take a window that leaves a ping unanswered for a few seconds for a hung
-// one; half the 100 ms that the window may go unserved while the server is silent.
-constexpr std::chrono::milliseconds kServeWhileWaiting{50};
 
 // One call of DownloadFile: the view it writes to and the pacing of its repaints.
-class Fetch {
+// The HTTP session sleeps in it, so that progress that pacing held back is painted
+// once its frame is up, even while the server is silent.
+class Fetch final : private platform::EventWait {
  public:
   Fetch(const TransferServices& services, ProgressView& view)
       : services_(services), view_(view), pacing_(services.clock) {}
@@ -37,6 +38,8 @@ class Fetch {
   void RepaintOwedProgress();
 
  private:
+  void Wait(std::span<pollfd> watched, TimePoint deadline) override;
+  void RepaintOwedProgressWhenDue();
   void ShowProgress(std::size_t bytesReceived);
   // The number of bytes received into `file`, or nothing when the transfer broke or
   // the file could not take them.
@@ -74,17 +77,11 @@ std::optional<double> Fetch::Run(const std::string& url, const std::string& fold
   }
 
   // Declared in this order so that the URL closes before the session that opened it.
-  const std::unique_ptr<platform::InternetHandle> session = services_.http.Open(kAgent);
+  const std::unique_ptr<platform::InternetHandle> session = services_.http.Open(kAgent, *this);
   if (!session) {
     view_.ShowMessage(kClientOpenError);
     return std::nullopt;
   }
-  // A server that falls silent leaves the last bytes it sent on screen, not the
-  // progress that pacing last let through.
-  session->WhileWaiting(kServeWhileWaiting, [this] {
-    RepaintOwedProgress();
-    view_.ServeDesktopRequests();
-  });
   const std::unique_ptr<platform::UrlHandle> opened = session->OpenUrl(url);
   if (!opened) {
     return 0.0;
@@ -126,6 +123,24 @@ std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
         RepaintOwedProgress();
         return std::nullopt;
     }
+  }
+}
+
+void Fetch::Wait(std::span<pollfd> watched, TimePoint deadline) {
+  // A server that falls silent leaves the last bytes it sent on screen, not the
+  // progress that pacing last let through: the sleep ends when that repaint is due.
+  RepaintOwedProgressWhenDue();
+  if (const std::optional<TimePoint> due = pacing_.UnpaintedDue()) {
+    deadline = std::min(deadline, *due);
+  }
+  services_.wait.Wait(watched, deadline);
+  RepaintOwedProgressWhenDue();
+}
+
+void Fetch::RepaintOwedProgressWhenDue() {
+  const std::optional<TimePoint> due = pacing_.UnpaintedDue();
+  if (due && *due <= services_.clock.MonotonicNow()) {
+    RepaintOwedProgress();
   }
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/Clock.h"
+#include "platform/EventWait.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
 #include "platform/Sound.h"
@@ -10,12 +11,14 @@
 
 namespace korvani::transfer {
 
-// The desktop services a fetch uses.
+// The desktop services a fetch uses. `wait` is where the thread sleeps while the
+// server keeps it waiting; its deadlines are on `clock`'s monotonic time.
 struct TransferServices {
   platform::HttpClient& http;
   platform::Sound& sound;
   platform::FileSystem& files;
   const platform::Clock& clock;
+  platform::EventWait& wait;
 };
 
 // Fetches pstrURL into the program's folder (plus pstrFolder, joined to the

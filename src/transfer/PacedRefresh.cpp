@@ -25,4 +25,12 @@ bool PacedRefresh::TakeUnpainted() {
   return true;
 }
 
+std::optional<std::chrono::steady_clock::time_point> PacedRefresh::UnpaintedDue() const {
+  if (!unpainted_) {
+    return std::nullopt;
+  }
+  // A change is owed only after a repaint, which set lastRepaint_.
+  return *lastRepaint_ + frame_;
+}
+
 }  // namespace korvani::transfer

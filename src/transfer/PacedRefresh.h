@@ -23,6 +23,9 @@ class PacedRefresh {
   // True, once, when a change is still waiting for its repaint; the caller
   // then repaints it.
   bool TakeUnpainted();
+  // When the change still waiting for its repaint may be repainted; nothing when
+  // none is waiting.
+  std::optional<std::chrono::steady_clock::time_point> UnpaintedDue() const;
 
  private:
   const platform::Clock& clock_;

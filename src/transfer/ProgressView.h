@@ -31,9 +31,10 @@ class ProgressView {
   virtual ProgressBar& pgbDownload() = 0;
   // A modal message with an OK button only, no icon; returns once it is closed.
   virtual void ShowMessage(const std::string& text) = 0;
-  // Lets the desktop's own requests through (repaints of uncovered parts, pings
-  // from the window manager, accessibility queries), but no user input: the
-  // fetch calls it with each repaint and while it waits for the server.
+  // Lets the desktop's requests that are already pending through (repaints of
+  // uncovered parts, pings from the window manager, accessibility queries), but
+  // no user input. The fetch calls it with each repaint, so that a transfer too
+  // fast ever to wait for the server still leaves the window served.
   virtual void ServeDesktopRequests() = 0;
 };
 

@@ -1,10 +1,54 @@
 #include "window/EventPump.h"
 
+#include <poll.h>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <memory>
+#include <vector>
 
 namespace korvani::window {
+
+void DesktopEventWait::Wait(std::span<pollfd> watched, TimePoint deadline) {
+  const int timeoutMs = platform::MillisecondsUntil(deadline);
+  if (timeoutMs == 0) {
+    // Past the deadline: look, but serve nothing and sleep not at all.
+    if (::poll(watched.data(), watched.size(), 0) <= 0) {
+      for (pollfd& entry : watched) {
+        entry.revents = 0;
+      }
+    }
+    return;
+  }
+  // Notifiers for this one wait only: a descriptor the caller closes afterwards must
+  // not stay in the dispatcher, where it would wake every later wait.
+  std::vector<std::unique_ptr<QSocketNotifier>> notifiers;
+  const auto notify = [&notifiers](pollfd& entry, QSocketNotifier::Type type, short event) {
+    auto& notifier = notifiers.emplace_back(std::make_unique<QSocketNotifier>(entry.fd, type));
+    QObject::connect(notifier.get(), &QSocketNotifier::activated,
+                     [&entry, event] { entry.revents |= event; });
+  };
+  for (pollfd& entry : watched) {
+    entry.revents = 0;
+    if ((entry.events & POLLIN) != 0) {
+      notify(entry, QSocketNotifier::Read, POLLIN);
+    }
+    if ((entry.events & POLLOUT) != 0) {
+      notify(entry, QSocketNotifier::Write, POLLOUT);
+    }
+  }
+  // The timer is an event of its own: it ends the wait when nothing else does.
+  QTimer wake;
+  if (timeoutMs > 0) {
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(timeoutMs);
+  }
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                  QEventLoop::WaitForMoreEvents);
+}
 
 void ProcessEventsWaiting(QEventLoop::ProcessEventsFlags flags, std::chrono::milliseconds atMost) {
   // The timer is an event of its own: it ends the wait when nothing else does.

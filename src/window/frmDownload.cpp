@@ -1,5 +1,7 @@
 #include "window/frmDownload.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QDeadlineTimer>
 #include <QMessageBox>
@@ -7,6 +9,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 
 #include "catalogue/SelectPackage.h"
 #include "startup/Settings.h"
@@ -26,6 +29,19 @@ constexpr std::chrono::milliseconds kPausePass{15};
 // How long showing the window waits for the window manager to map it.
 constexpr std::chrono::milliseconds kExposeDeadline{2000};
 
+// Qt presents a top-level widget of its own class as a plain pane ("filler"), so a
+// screen reader would not announce it; this window is presented as a window, whose
+// name is its title.
+QAccessibleInterface* PresentAsWindow(const QString& className, QObject* object) {
+  if (className != QLatin1String(frmDownload::staticMetaObject.className()) ||
+      !object->isWidgetType()) {
+    return nullptr;
+  }
+  // Qt owns the interfaces its factories make and deletes them with their widget.
+  return new QAccessibleWidget(static_cast<QWidget*>(object),  // NOLINT(cppcoreguidelines-owning-memory)
+                               QAccessible::Window);
+}
+
 std::unique_ptr<Ui::frmDownload> CreateForm(QWidget& window) {
   auto form = std::make_unique<Ui::frmDownload>();
   form->setupUi(&window);
@@ -40,6 +56,8 @@ frmDownload::frmDownload(const WindowServices& services)
       lblFile_(*ui_->lblFile, LabelCaption::Sizing::FitsText),
       lblProgress_(*ui_->lblProgress, LabelCaption::Sizing::Fixed),
       pgbDownload_(*ui_->pgbDownload) {
+  static std::once_flag presented;
+  std::call_once(presented, [] { QAccessible::installFactory(&PresentAsWindow); });
   // A fixed border with a system menu and a close button, nothing else.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);

@@ -12,6 +12,7 @@
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
 #include "support/WindowRig.h"
+#include "window/EventPump.h"
 #include "support/host/PackageHostProcess.h"
 
 using namespace korvani;
@@ -63,9 +64,11 @@ class InProcessRunTest : public QObject {
                                                          .idle = e2e::kInProcessIdleTimeout});
     platform::LocalFileSystem files(folder.path().toStdString());
     const FastClock clock;
+    window::DesktopEventWait wait;
     support::WindowRig rig(
         {.environment = QStringList{"KORVANI_PACKAGE_HOST=" + hostName} + fault.environment,
          .http = &http,
+         .wait = &wait,
          .files = &files,
          .clock = &clock});
     rig.form.Load();

@@ -9,6 +9,7 @@
 #include "support/ScopedEnvironment.h"
 #include "support/fakes/EventLog.h"
 #include "support/fakes/FakeClock.h"
+#include "support/fakes/FakeEventWait.h"
 #include "support/fakes/FakeFileSystem.h"
 #include "support/fakes/FakeHttpClient.h"
 #include "support/fakes/FakeSound.h"
@@ -29,6 +30,9 @@ struct WindowOptions {
   QStringList environment{"KORVANI_PACKAGE_HOST=packages.test"};
   // Stand-ins of the test's own, or real services; null keeps the fake.
   platform::HttpClient* http = nullptr;
+  // A real client needs a real wait (DesktopEventWait, as the program has): the
+  // fake one never finds a socket ready.
+  platform::EventWait* wait = nullptr;
   platform::Sound* sound = nullptr;
   platform::FileSystem* files = nullptr;
   const platform::Clock* clock = nullptr;
@@ -45,6 +49,7 @@ struct WindowRig {
   fakes::FakeSound fakeSound{log};
   fakes::FakeFileSystem fakeFiles{log};
   fakes::FakeClock fakeClock;
+  fakes::FakeEventWait fakeWait{fakeClock};
   fakes::FakeWindowStacking fakeStacking{log};
   ScopedEnvironment environment;  // before the form, which reads it
   window::frmDownload form;
@@ -56,7 +61,8 @@ struct WindowRig {
             {Pick<platform::HttpClient>(options.http, fakeHttp),
              Pick<platform::Sound>(options.sound, fakeSound),
              Pick<platform::FileSystem>(options.files, fakeFiles),
-             Pick<const platform::Clock>(options.clock, fakeClock)},
+             Pick<const platform::Clock>(options.clock, fakeClock),
+             Pick<platform::EventWait>(options.wait, fakeWait)},
             Pick<platform::WindowStacking>(options.stacking, fakeStacking)}) {
     fakeClock.autoAdvance = options.clockStep;
     startup::gstrOSFamily = options.osFamily;

@@ -13,6 +13,7 @@
 
 #include "support/fakes/EventLog.h"
 #include "support/fakes/FakeClock.h"
+#include "support/fakes/FakeEventWait.h"
 #include "support/fakes/FakeFileSystem.h"
 #include "support/fakes/FakeHttpClient.h"
 #include "support/fakes/FakeSound.h"
@@ -20,6 +21,7 @@
 
 using korvani::fakes::EventLog;
 using korvani::fakes::FakeClock;
+using korvani::fakes::FakeEventWait;
 using korvani::fakes::FakeFileSystem;
 using korvani::fakes::FakeHttpClient;
 using korvani::fakes::FakeHttpScript;
@@ -44,22 +46,23 @@ struct Rig {
   FakeSound sound{log};
   FakeFileSystem files{log};
   FakeClock clock;
+  FakeEventWait wait{clock};
   RecordingProgressView view{log};
   double byteCount = kUntouched;
 
   explicit Rig(FakeHttpScript script) : http(log, std::move(script)) {}
 
   void Fetch(const std::string& url = kUrl, const std::string& folder = "") {
-    korvani::transfer::DownloadFile({http, sound, files, clock}, url, byteCount, folder, view);
+    korvani::transfer::DownloadFile({http, sound, files, clock, wait}, url, byteCount, folder,
+                                    view);
   }
   // What the view shows on screen is what it held at its last repaint.
   QString ShownProgress() const { return QString::fromStdString(view.Progress().Painted()); }
 };
 
-FakeHttpScript Serving(Reads reads, std::optional<std::uint64_t> announced = std::nullopt) {
+FakeHttpScript Serving(Reads reads) {
   FakeHttpScript script;
   script.reads = std::move(reads);
-  script.announcedLength = announced;
   return script;
 }
 
@@ -117,8 +120,6 @@ class DownloadFileTest : public QObject {
   void repaintsArePacedButTheLastStateIsPainted();
   void aSilentServerLeavesTheLastBytesOnScreen();
   void readsAskForAtMostOneBufferAndReuseIt();
-  void announcedLengthIsOnlyAHint_data();
-  void announcedLengthIsOnlyAHint();
 };
 
 void DownloadFileTest::failures_data() {
@@ -376,7 +377,7 @@ void DownloadFileTest::aSilentServerLeavesTheLastBytesOnScreen() {
 
 void DownloadFileTest::readsAskForAtMostOneBufferAndReuseIt() {
   const auto body = PatternBytes(50'000);
-  Rig rig(Serving({FakeRead::Data(body)}, body.size()));
+  Rig rig(Serving({FakeRead::Data(body)}));
   rig.Fetch();
 
   for (const std::size_t asked : rig.http.ReadSizesAsked()) {
@@ -384,27 +385,6 @@ void DownloadFileTest::readsAskForAtMostOneBufferAndReuseIt() {
   }
   const auto& buffers = rig.http.ReadBuffers();
   QCOMPARE(QSet<const std::byte*>(buffers.begin(), buffers.end()).size(), 1);
-  QCOMPARE(Bytes(rig.files.Saves().front().body), Bytes(body));
-}
-
-void DownloadFileTest::announcedLengthIsOnlyAHint_data() {
-  QTest::addColumn<std::optional<std::uint64_t>>("announced");
-
-  QTest::newRow("none") << std::optional<std::uint64_t>{};
-  QTest::newRow("exact") << std::optional<std::uint64_t>{20'000};
-  QTest::newRow("too small") << std::optional<std::uint64_t>{10};
-  QTest::newRow("zero") << std::optional<std::uint64_t>{0};
-  QTest::newRow("far more than memory") << std::optional<std::uint64_t>{std::uint64_t{1} << 62};
-  QTest::newRow("largest") << std::optional<std::uint64_t>{UINT64_MAX};
-}
-
-void DownloadFileTest::announcedLengthIsOnlyAHint() {
-  QFETCH(std::optional<std::uint64_t>, announced);
-  const auto body = PatternBytes(20'000);
-  Rig rig(Serving({FakeRead::Data(body)}, announced));
-  rig.Fetch();
-
-  QCOMPARE(rig.byteCount, 20'000.0);
   QCOMPARE(Bytes(rig.files.Saves().front().body), Bytes(body));
 }
 

@@ -24,7 +24,6 @@ constexpr std::size_t kGermanXpBytes = std::size_t{883} * 1024;
 fakes::FakeHttpScript Serving(std::size_t bytes) {
   fakes::FakeHttpScript script;
   script.reads = {fakes::FakeRead::Data(fakes::PatternBytes(bytes)), fakes::FakeRead::End()};
-  script.announcedLength = bytes;
   return script;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 
 #include "platform/Clock.h"
@@ -23,6 +24,8 @@ class FakeClock : public platform::Clock {
 
   void SetMonotonic(Monotonic now) { monotonicNow_ = now; }
   void Advance(std::chrono::nanoseconds step) { monotonicNow_ += step; }
+  // Moves the clock to `later`, unless it is there already.
+  void AdvanceTo(Monotonic later) { monotonicNow_ = std::max(monotonicNow_, later); }
 
  private:
   // Moves on reads, which the interface declares const.

@@ -29,9 +29,6 @@ class FakeHttpClient::Url : public platform::UrlHandle {
   platform::ReadResult Read(std::span<std::byte> buffer) override {
     return client_.NextRead(buffer);
   }
-  std::optional<std::uint64_t> AnnouncedLength() const override {
-    return client_.script_.announcedLength;
-  }
 
  private:
   FakeHttpClient& client_;
@@ -51,9 +48,6 @@ class FakeHttpClient::Session : public platform::InternetHandle {
     }
     return std::make_unique<Url>(client_);
   }
-  void WhileWaiting(std::chrono::milliseconds /*interval*/, std::function<void()> serve) override {
-    client_.whileWaiting_ = std::move(serve);
-  }
 
  private:
   FakeHttpClient& client_;
@@ -62,8 +56,10 @@ class FakeHttpClient::Session : public platform::InternetHandle {
 FakeHttpClient::FakeHttpClient(EventLog& log, FakeHttpScript script)
     : log_(log), script_(std::move(script)), pending_(script_.reads.begin(), script_.reads.end()) {}
 
-std::unique_ptr<platform::InternetHandle> FakeHttpClient::Open(const std::string& agent) {
+std::unique_ptr<platform::InternetHandle> FakeHttpClient::Open(const std::string& agent,
+                                                               platform::EventWait& wait) {
   log_.Add("http.open " + agent);
+  wait_ = &wait;
   if (script_.openFails) {
     return nullptr;
   }
@@ -73,8 +69,8 @@ std::unique_ptr<platform::InternetHandle> FakeHttpClient::Open(const std::string
 platform::ReadResult FakeHttpClient::NextRead(std::span<std::byte> buffer) {
   while (!pending_.empty() && pending_.front().kind == FakeRead::Kind::Silence) {
     pending_.pop_front();
-    if (whileWaiting_) {
-      whileWaiting_();
+    if (wait_ != nullptr) {
+      wait_->Wait({}, platform::EventWait::TimePoint::max());
     }
   }
   log_.Add("http.read " + std::to_string(buffer.size()));

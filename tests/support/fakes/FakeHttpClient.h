@@ -3,9 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,8 +24,8 @@ struct FakeRead {
   static FakeRead Failed() { return {Kind::Failed, {}}; }
   // The read throws std::bad_alloc, as running out of memory inside the client would.
   static FakeRead Throws() { return {Kind::Throws, {}}; }
-  // The server is silent for a while before the next read: the session's
-  // waiting chore runs once, as a real client runs it while it waits.
+  // The server is silent for a while before the next read: the session sleeps
+  // once in its wait, with no deadline of its own.
   static FakeRead Silence() { return {Kind::Silence, {}}; }
 };
 
@@ -41,7 +39,6 @@ struct FakeHttpScript {
   bool openUrlFails = false;  // OpenUrl() returns no handle
   // Played in order; once they run out every read reports End.
   std::vector<FakeRead> reads{};
-  std::optional<std::uint64_t> announcedLength{};
 };
 
 // An HttpClient that plays a script. It must outlive the sessions and URL
@@ -50,7 +47,8 @@ class FakeHttpClient : public platform::HttpClient {
  public:
   FakeHttpClient(EventLog& log, FakeHttpScript script);
 
-  std::unique_ptr<platform::InternetHandle> Open(const std::string& agent) override;
+  std::unique_ptr<platform::InternetHandle> Open(const std::string& agent,
+                                                 platform::EventWait& wait) override;
 
   // The sizes of the buffers every read was given, in order.
   const std::vector<std::size_t>& ReadSizesAsked() const { return readSizes_; }
@@ -65,7 +63,7 @@ class FakeHttpClient : public platform::HttpClient {
   EventLog& log_;
   FakeHttpScript script_;
   std::deque<FakeRead> pending_;
-  std::function<void()> whileWaiting_;
+  platform::EventWait* wait_ = nullptr;  // the last session's
   std::size_t deliveredOfFront_ = 0;  // bytes of pending_.front() already read
   std::vector<std::size_t> readSizes_;
   std::vector<const std::byte*> readBuffers_;
