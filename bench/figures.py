@@ -5,6 +5,8 @@
   figures.py cpu TIMES_FILE        the children's CPU seconds in the output of `times`
   figures.py pings LONGEST_S MEDIAN_S ANSWERED UNANSWERED
                                    the row of the ping run (one run, not a median)
+  figures.py accessibility LINE    the row of accessibility_bench.py's line
+  figures.py silence LINE          the row of silence_bench.py's line
 
 FOLDER holds one file per measurement, one line per round, each line "key=value ...";
 a value of "-" is a moment that did not happen. Environment: BIG_BYTES, SMALL_BYTES,
@@ -177,16 +179,47 @@ def report(folder, runs):
           f"{pause_seconds:g} s pause; CPU = start-up anchor's CPU to painted + curl 883 KB CPU.")
 
 
+def row(what, figure, anchor, spread, target, met):
+    print(f"| {what:<32} | {figure:<11} | {anchor:<15} | {spread:<15} | {target:<20} | "
+          f"{verdict(met):<5} |")
+
+
+def fields(line):
+    return {key: float(value) for key, value in (field.split("=", 1) for field in line.split())}
+
+
 def pings(longest, median, answered, unanswered):
-    met = float(longest) <= 0.1 and int(unanswered) == 0
-    print(f"| {'Longest ping answer, 10 s fetch':<32} | {ms(float(longest)):<11} | {'-':<15} | "
-          f"{'median ' + ms(float(median)):<15} | {'<= 100 ms, none lost':<20} | {verdict(met):<5} |")
+    longest, median = float(longest), float(median)
+    met = longest <= 0.02 and median <= 0.005 and int(unanswered) == 0
+    row("Ping answer, 10 s fetch", "med " + ms(median), "-", "longest " + ms(longest),
+        "med <= 5, max <= 20 ms", met)
     print(f"- Pings: {answered} answered, {unanswered} unanswered; one run, not a median.")
+
+
+def accessibility(line):
+    f = fields(line)
+    met = f["fetch_median_ms"] <= 3 * f["pause_median_ms"]
+    row("Screen-reader pass, 10 s fetch", f"{f['fetch_median_ms']:.1f} ms",
+        f"pause {f['pause_median_ms']:.1f} ms", f"longest {f['fetch_longest_ms']:.1f} ms",
+        "<= 3 x the pause", met)
+    print(f"- Screen-reader passes: {f['fetch_passes']:.0f} during the fetch, "
+          f"{f['pause_passes']:.0f} in the pause; medians of one run.")
+
+
+def silence(line):
+    f = fields(line)
+    met = f["cpu_s"] <= 0.05 and f["wakeups_all"] <= 40
+    row("Silent server, CPU and wake-ups", sec(f["cpu_s"]), "-",
+        f"{f['wakeups_all']:.0f} wake-ups", "<= 0.05 s, <= 40", met)
+    print(f"- Silent server: {f['window_s']:g} s of a 20 s silence; wake-ups are voluntary "
+          f"context switches of all threads ({f['wakeups_main']:.0f} of the main thread).")
 
 
 def main(argv):
     if len(argv) == 6 and argv[1] == "pings":
         pings(*argv[2:])
+    elif len(argv) == 3 and argv[1] in ("accessibility", "silence"):
+        {"accessibility": accessibility, "silence": silence}[argv[1]](argv[2])
     elif len(argv) == 3 and argv[1] == "cpu":
         print(f"{children_cpu(argv[2]):.6f}")
     elif len(argv) == 4 and argv[1] == "report":

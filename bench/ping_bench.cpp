@@ -161,6 +161,7 @@ class Pinger {
   }
 
   int Fd() const { return ConnectionNumber(display_); }
+  bool Queued() const { return XEventsQueued(display_, QueuedAlready) > 0; }
   bool Answered() const { return answered_; }
   bool Gone() const { return gone_; }
 
@@ -205,6 +206,9 @@ class Pinger {
 
 // Waits up to `left` for X events or the child's end; true when the child ended.
 bool Wait(const Pinger& pinger, const ChildProcess& child, std::chrono::milliseconds left) {
+  if (pinger.Queued()) {
+    left = std::chrono::milliseconds(0);
+  }
   std::array<pollfd, 2> fds{{{pinger.Fd(), POLLIN, 0}, {child.EndFd(), POLLIN, 0}}};
   poll(fds.data(), fds.size(), static_cast<int>(std::max<long long>(0, left.count())));
   return (fds[1].revents & POLLIN) != 0;

@@ -37,9 +37,9 @@ inline int MillisecondsUntil(EventWait::TimePoint deadline) {
   if (deadline == EventWait::TimePoint::max()) {
     return -1;
   }
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+          .count();
   return static_cast<int>(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
 }
 

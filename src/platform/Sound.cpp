@@ -139,8 +139,7 @@ void PlayTone(const std::vector<std::int16_t>& samples, const std::atomic<bool>&
 // PCM it opens and closes, the eventfd, and its share of the flag that tells it it
 // has been given up), so it may outlive its caller; if it ever returns, it closes
 // the device and ends without a sound, and otherwise the process's exit ends it.
-bool PlayWithin(std::vector<std::int16_t> samples, EventWait& wait,
-                EventWait::TimePoint deadline) {
+bool PlayWithin(std::vector<std::int16_t> samples, EventWait& wait, EventWait::TimePoint deadline) {
   auto ended = std::make_shared<UniqueFd>(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!ended->IsOpen()) {
     return true;  // nothing to wait on: this tone is skipped, the device is not to blame

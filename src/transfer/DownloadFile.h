@@ -26,7 +26,6 @@ struct TransferServices {
 // Leaves the number of bytes saved in pdblFileSize, or 0 when nothing was saved;
 // the caller presets it to 0.
 void DownloadFile(const TransferServices& services, const std::string& pstrURL,
-                  double& pdblFileSize, const std::string& pstrFolder,
-                  ProgressView& pfrmProgress);
+                  double& pdblFileSize, const std::string& pstrFolder, ProgressView& pfrmProgress);
 
 }  // namespace korvani::transfer

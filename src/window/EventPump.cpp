@@ -27,8 +27,9 @@ void DesktopEventWait::Wait(std::span<pollfd> watched, TimePoint deadline) {
   std::vector<std::unique_ptr<QSocketNotifier>> notifiers;
   const auto notify = [&notifiers](pollfd& entry, QSocketNotifier::Type type, short event) {
     auto& notifier = notifiers.emplace_back(std::make_unique<QSocketNotifier>(entry.fd, type));
-    QObject::connect(notifier.get(), &QSocketNotifier::activated,
-                     [&entry, event] { entry.revents |= event; });
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [&entry, event] {
+      entry.revents = static_cast<short>(entry.revents | event);
+    });
   };
   for (pollfd& entry : watched) {
     entry.revents = 0;

@@ -12,8 +12,8 @@
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
 #include "support/WindowRig.h"
-#include "window/EventPump.h"
 #include "support/host/PackageHostProcess.h"
+#include "window/EventPump.h"
 
 using namespace korvani;
 using e2e::FaultCase;

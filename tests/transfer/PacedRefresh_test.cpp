@@ -27,6 +27,7 @@ struct Changes {
   QList<int> atUs{};        // when each change happens, since the start
   QList<bool> repainted{};  // which of them were repainted at once
   bool owedAtEnd = false;   // whether a repaint was left owed
+  int owedDueAtUs = -1;     // when the owed repaint may be made (-1: none is owed)
 };
 }  // namespace
 
@@ -39,16 +40,19 @@ void PacedRefreshTest::changesAgainstTime_data() {
   QTest::newRow("first change at once") << Changes{.atUs = {0}, .repainted = {true}};
   QTest::newRow("first change late still at once")
       << Changes{.atUs = {5'000'000}, .repainted = {true}};
-  QTest::newRow("same instant waits")
-      << Changes{.atUs = {0, 0}, .repainted = {true, false}, .owedAtEnd = true};
-  QTest::newRow("within a frame waits") << Changes{
-      .atUs = {0, 1000, kFrameUs - 1}, .repainted = {true, false, false}, .owedAtEnd = true};
+  QTest::newRow("same instant waits") << Changes{
+      .atUs = {0, 0}, .repainted = {true, false}, .owedAtEnd = true, .owedDueAtUs = kFrameUs};
+  QTest::newRow("within a frame waits") << Changes{.atUs = {0, 1000, kFrameUs - 1},
+                                                   .repainted = {true, false, false},
+                                                   .owedAtEnd = true,
+                                                   .owedDueAtUs = kFrameUs};
   QTest::newRow("one frame later repaints")
       << Changes{.atUs = {0, kFrameUs}, .repainted = {true, true}};
   QTest::newRow("frame counts from the last repaint, not the last change")
       << Changes{.atUs = {0, 10'000, 20'000, 30'000},
                  .repainted = {true, false, true, false},
-                 .owedAtEnd = true};
+                 .owedAtEnd = true,
+                 .owedDueAtUs = 20'000 + kFrameUs};
   QTest::newRow("a repaint settles what was owed")
       << Changes{.atUs = {0, 1000, 40'000}, .repainted = {true, false, true}};
 }
@@ -65,7 +69,15 @@ void PacedRefreshTest::changesAgainstTime() {
     actual.append(pacing.RepaintNow());
   }
   QCOMPARE(actual, changes.repainted);
+  const auto due = pacing.UnpaintedDue();
+  QCOMPARE(due.has_value(), changes.owedDueAtUs >= 0);
+  if (due) {
+    // Within the microsecond the frame's length is rounded to.
+    QVERIFY(std::chrono::abs(*due - (start + microseconds(changes.owedDueAtUs))) <=
+            microseconds(1));
+  }
   QCOMPARE(pacing.TakeUnpainted(), changes.owedAtEnd);
+  QVERIFY2(!pacing.UnpaintedDue(), "a repaint taken is no longer owed");
   QVERIFY2(!pacing.TakeUnpainted(), "an owed repaint is handed out once");
 }
 

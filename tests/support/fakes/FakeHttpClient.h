@@ -64,7 +64,7 @@ class FakeHttpClient : public platform::HttpClient {
   FakeHttpScript script_;
   std::deque<FakeRead> pending_;
   platform::EventWait* wait_ = nullptr;  // the last session's
-  std::size_t deliveredOfFront_ = 0;  // bytes of pending_.front() already read
+  std::size_t deliveredOfFront_ = 0;     // bytes of pending_.front() already read
   std::vector<std::size_t> readSizes_;
   std::vector<const std::byte*> readBuffers_;
 };
