@@ -143,6 +143,8 @@ std::optional<XWindow> X11Client::FindWindow(const std::string& title, pid_t pid
     }
     const std::vector<long> owner = Cardinals(window, "_NET_WM_PID");
     if (pid == 0 || (owner.size() == 1 && owner[0] == pid)) {
+      // The server hands a gone client's ids to later clients.
+      gone_.erase(window);
       Follow(window);
       return window;
     }
