@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "transfer/ProgressText.h"
+#include "transfer/SizeText.h"
 
 using korvani::transfer::FormatFileSize;
 using korvani::transfer::FormatSizeNumber;
