@@ -115,23 +115,32 @@ void X11Client::Follow(XWindow window) {
   }
 }
 
-std::vector<XWindow> X11Client::TopLevelWindows() {
-  const std::vector<long> clients =
-      Items32(ReadProperty(display_.get(), root_, Intern("_NET_CLIENT_LIST"), XA_WINDOW, 4096));
-  if (!clients.empty()) {
-    return {clients.begin(), clients.end()};
-  }
-  // A window manager that keeps no client list (XWayland's) leaves its clients'
-  // windows as children of the root window.
+std::vector<XWindow> X11Client::Children(XWindow parent) {
   Window root = None;
-  Window parent = None;
+  Window grandparent = None;
   Window* children = nullptr;
   unsigned count = 0;
   std::vector<XWindow> windows;
-  if (XQueryTree(display_.get(), root_, &root, &parent, &children, &count) != 0 &&
+  if (XQueryTree(display_.get(), parent, &root, &grandparent, &children, &count) != 0 &&
       children != nullptr) {
     windows.assign(children, children + count);
     XFree(children);
+  }
+  return windows;
+}
+
+std::vector<XWindow> X11Client::TopLevelWindows() {
+  std::vector<XWindow> windows;
+  const std::vector<long> clients =
+      Items32(ReadProperty(display_.get(), root_, Intern("_NET_CLIENT_LIST"), XA_WINDOW, 4096));
+  windows.assign(clients.begin(), clients.end());
+  // A window manager that keeps no client list (XWayland's) leaves its clients' windows
+  // as children of the root window, or of the frames it puts around them.
+  for (const XWindow child : Children(root_)) {
+    windows.push_back(child);
+    for (const XWindow grandchild : Children(child)) {
+      windows.push_back(grandchild);
+    }
   }
   return windows;
 }

@@ -142,8 +142,10 @@ class X11Client {
 
  private:
   unsigned long Intern(const std::string& name);
-  // The client list the window manager keeps, or the root window's children without one.
+  // The client list the window manager keeps, then the root window's children and
+  // theirs, where a window manager without a client list keeps its clients.
   std::vector<XWindow> TopLevelWindows();
+  std::vector<XWindow> Children(XWindow parent);
   void Follow(XWindow window);
   void SendToRoot(XWindow window, const std::string& message, const std::vector<long>& data);
 
