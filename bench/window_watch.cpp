@@ -32,16 +32,16 @@
 #include <string>
 #include <vector>
 
-#include "support/SpawnedChild.h"
 #include "FolderArrivals.h"
 #include "TitledWindowWatch.h"
+#include "support/SpawnedChild.h"
 
 namespace {
 
-using korvani::support::ChildEnding;
-using korvani::support::SpawnedChild;
 using korvani::bench::FolderArrivals;
 using korvani::bench::TitledWindowWatch;
+using korvani::support::ChildEnding;
+using korvani::support::SpawnedChild;
 using Time = std::chrono::steady_clock::time_point;
 
 struct Options {

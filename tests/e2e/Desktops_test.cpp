@@ -176,8 +176,7 @@ class DesktopsTest : public QObject {
 
     QTest::newRow("X display, sound device that never answers")
         << QStringList{} << QStringList{} << true << true;
-    QTest::newRow("no display at all")
-        << QStringList{} << e2e::kNoDisplay << false << true;
+    QTest::newRow("no display at all") << QStringList{} << e2e::kNoDisplay << false << true;
     QTest::newRow("X display that nobody serves")
         << QStringList{} << QStringList{"DISPLAY=:4999", "WAYLAND_DISPLAY"} << false << true;
     QTest::newRow("QT_QPA_PLATFORM naming no plugin")
@@ -273,7 +272,8 @@ class DesktopsTest : public QObject {
     if (withXWayland) {
       support::X11Client xwayland(weston.xDisplay().toLocal8Bit().constData());
       QVERIFY2(xwayland.IsOpen(), "XWayland's display cannot be reached");
-      QVERIFY2(xwayland.AwaitWindow(kTitle, kWindowDeadline), "no X11 window on XWayland's display");
+      QVERIFY2(xwayland.AwaitWindow(kTitle, kWindowDeadline),
+               "no X11 window on XWayland's display");
     }
     const QString fault = run.EndFault(kRunDeadlineMs);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));

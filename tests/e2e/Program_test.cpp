@@ -5,9 +5,9 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
-#include <optional>
 #include <QRandomGenerator>
 #include <QtTest>
+#include <optional>
 
 #include "e2e/FaultCases.h"
 #include "e2e/ProgramRun.h"
@@ -25,15 +25,11 @@ const std::string kTitle = "Setup - Korvani";
 
 // The program's window, once the window manager has made it topmost, while the
 // program still runs; nothing when that did not happen in time.
-std::optional<support::XWindow> AwaitTopmostWindow(support::X11Client& x11,
-                                                   const ProgramRun& run) {
-  const auto window =
-      x11.AwaitWindow(kTitle, 10s, static_cast<pid_t>(run.process.processId()));
-  if (!window || !x11.Await(
-                     [&] {
-                       return x11.HasAtom(*window, "_NET_WM_STATE", "_NET_WM_STATE_ABOVE");
-                     },
-                     5s)) {
+std::optional<support::XWindow> AwaitTopmostWindow(support::X11Client& x11, const ProgramRun& run) {
+  const auto window = x11.AwaitWindow(kTitle, 10s, static_cast<pid_t>(run.process.processId()));
+  if (!window ||
+      !x11.Await([&] { return x11.HasAtom(*window, "_NET_WM_STATE", "_NET_WM_STATE_ABOVE"); },
+                 5s)) {
     return std::nullopt;
   }
   return window;
@@ -192,7 +188,8 @@ class ProgramTest : public QObject {
     // The file's time is taken when its bytes were written; both are wall-clock times.
     const qint64 goneAfterSave =
         QFileInfo(run.folder.Path(e2e::kPackage)).lastModified().msecsTo(goneAt);
-    QVERIFY2(goneAfterSave < 1000, qPrintable(QString("%1 ms after the package").arg(goneAfterSave)));
+    QVERIFY2(goneAfterSave < 1000,
+             qPrintable(QString("%1 ms after the package").arg(goneAfterSave)));
     const QString end = run.EndFault(5000);
     QVERIFY2(end.isEmpty(), qPrintable(end));
     QCOMPARE(host.requestLog().size(), 1);

@@ -256,7 +256,7 @@ class SavingToDiskTest : public QObject {
     run.setProcessEnvironment(SentTo(host));
     run.start("unshare", e2e::InPrivateMounts(R"(mount --bind "$1" "$1" &&
                                             mount -o remount,bind,ro "$1" && exec "$1/$2")",
-                                         {folder.path(), kProgramName}));
+                                              {folder.path(), kProgramName}));
     QVERIFY(Finish(run, 30000));
 
     VerifyQuietEnd(run);
@@ -364,9 +364,9 @@ class SavingToDiskTest : public QObject {
 
     QProcess run;
     run.setProcessEnvironment(SentTo(host));
-    run.start("unshare",
-              e2e::InPrivateMounts(script, {mountPoint.path(), staged.path(), left.path(),
-                                       QString::number(tmpfsBytes), kProgramName, e2e::kPackage}));
+    run.start("unshare", e2e::InPrivateMounts(
+                             script, {mountPoint.path(), staged.path(), left.path(),
+                                      QString::number(tmpfsBytes), kProgramName, e2e::kPackage}));
     QVERIFY(Finish(run, 60000));
 
     VerifyQuietEnd(run);

@@ -220,8 +220,7 @@ void LocalFileSystemTest::failedReplaceLeavesOldFileAndNoTemporary_data() {
     row("folder missing") << Obstacle::FolderMissing << temporaries;
     row("folder read-only") << Obstacle::FolderReadOnly << temporaries;
     row("disk full midway") << Obstacle::DiskFullMidway << temporaries;
-    row("committed after a failed append") << Obstacle::CommittedAfterFailedAppend
-                                           << temporaries;
+    row("committed after a failed append") << Obstacle::CommittedAfterFailedAppend << temporaries;
     row("abandoned midway") << Obstacle::AbandonedMidway << temporaries;
   });
 }

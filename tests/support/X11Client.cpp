@@ -377,8 +377,8 @@ std::optional<XWindow> X11Client::OpenWindow(const std::string& title, int x, in
       XCreateSimpleWindow(display, root_, x, y, static_cast<unsigned>(width),
                           static_cast<unsigned>(height), 0, 0, WhitePixel(display, 0));
   XStoreName(display, window, title.c_str());
-  XChangeProperty(display, window, Intern("_NET_WM_NAME"), Intern("UTF8_STRING"), 8, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(title.data()),
+  XChangeProperty(display, window, Intern("_NET_WM_NAME"), Intern("UTF8_STRING"), 8,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(title.data()),
                   static_cast<int>(title.size()));
   XMapWindow(display, window);
   XFlush(display);

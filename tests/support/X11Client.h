@@ -73,8 +73,8 @@ class X11Client {
   // Becomes readable when events arrive; for waits that also watch other things.
   int Fd() const;
 
-  // A top-level window, managed where a window manager runs, titled `title` and, unless `pid` is 0, owned by
-  // process `pid` (_NET_WM_PID); nothing when there is none now.
+  // A top-level window, managed where a window manager runs, titled `title` and, unless `pid` is 0,
+  // owned by process `pid` (_NET_WM_PID); nothing when there is none now.
   std::optional<XWindow> FindWindow(const std::string& title, pid_t pid = 0);
   // The same, waiting up to `timeout` for one to appear.
   std::optional<XWindow> AwaitWindow(const std::string& title, Timeout timeout, pid_t pid = 0);
@@ -125,8 +125,7 @@ class X11Client {
   XWindow Cover(XWindow window, std::uint32_t rgb);
   // A managed window of this client, as another program's, once the window manager
   // manages it; nothing when that did not happen in time.
-  std::optional<XWindow> OpenWindow(const std::string& title, int x, int y, int width,
-                                    int height);
+  std::optional<XWindow> OpenWindow(const std::string& title, int x, int y, int width, int height);
   // Asks the window manager to keep `window` above the others and to activate it, as a
   // pager does; returns at once.
   void KeepAboveAndActivate(XWindow window);

@@ -146,8 +146,8 @@ class X11WindowTest : public QObject {
         return;
       }
       x11_.KeepAboveAndActivate(*rival);
-      rivalInFront = x11_.Await([&] { return x11_.StandsAbove(*rival, ours); },
-                                kWindowManagerDeadline);
+      rivalInFront =
+          x11_.Await([&] { return x11_.StandsAbove(*rival, ours); }, kWindowManagerDeadline);
       // The pause handles events: once the stacking shows ours in front, it is over.
       const auto look = [&, ours] {
         x11_.HandleEvents();
