@@ -1,46 +1,12 @@
 #include "TitledWindowWatch.h"
 
-#include <X11/Xatom.h>
-
 #include <stdexcept>
 #include <utility>
 
 namespace korvani::bench {
-namespace {
-
-// Windows come and go between an event and the request that follows it up; the
-// errors that follow are expected, and Xlib's default handler would end the process.
-int IgnoreError(Display* /*display*/, XErrorEvent* /*error*/) {
-  return 0;
-}
-
-// The raw bytes of a text property, or nothing.
-std::optional<std::string> TextProperty(Display* display, Window window, Atom property) {
-  Atom type = None;
-  int format = 0;
-  unsigned long items = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(display, window, property, 0, 1024, False, AnyPropertyType, &type, &format,
-                         &items, &after, &data) != Success ||
-      data == nullptr) {
-    return std::nullopt;
-  }
-  std::string text;
-  if (format == 8) {
-    text.assign(reinterpret_cast<const char*>(data), items);
-  }
-  XFree(data);
-  if (format != 8) {
-    return std::nullopt;
-  }
-  return text;
-}
-
-}  // namespace
 
 TitledWindowWatch::TitledWindowWatch(std::string title)
-    : display_(XOpenDisplay(nullptr)), title_(std::move(title)), drawn_(XCreateRegion()) {
+    : display_(support::OpenX11Display()), title_(std::move(title)), drawn_(XCreateRegion()) {
   if (!display_) {
     throw std::runtime_error("cannot open the X display");
   }
@@ -51,8 +17,7 @@ TitledWindowWatch::TitledWindowWatch(std::string title)
   int major = 1;
   int minor = 1;
   XDamageQueryVersion(display_.get(), &major, &minor);
-  XSetErrorHandler(IgnoreError);
-  netWmName_ = XInternAtom(display_.get(), "_NET_WM_NAME", False);
+  support::IgnoreX11Errors();
   XSelectInput(display_.get(), DefaultRootWindow(display_.get()), SubstructureNotifyMask);
   // The watch is in place before the caller starts the program.
   XSync(display_.get(), False);
@@ -121,12 +86,7 @@ void TitledWindowWatch::Follow(Window window) {
 }
 
 bool TitledWindowWatch::HasTitle(Window window) const {
-  for (const Atom property : {netWmName_, static_cast<Atom>(XA_WM_NAME)}) {
-    if (TextProperty(display_.get(), window, property) == title_) {
-      return true;
-    }
-  }
-  return false;
+  return support::WindowTitle(display_.get(), window) == title_;
 }
 
 void TitledWindowWatch::NoteDrawing(const XDamageNotifyEvent& damage, Time now) {

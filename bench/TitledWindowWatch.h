@@ -10,12 +10,9 @@
 #include <optional>
 #include <string>
 
-namespace korvani::bench {
+#include "support/X11Client.h"
 
-struct DisplayCloser {
-  void operator()(Display* display) const { XCloseDisplay(display); }
-};
-using DisplayConnection = std::unique_ptr<Display, DisplayCloser>;
+namespace korvani::bench {
 
 struct RegionDestroyer {
   void operator()(_XRegion* region) const { XDestroyRegion(region); }
@@ -52,10 +49,9 @@ class TitledWindowWatch {
   bool HasTitle(Window window) const;
   void NoteDrawing(const XDamageNotifyEvent& damage, Time now);
 
-  DisplayConnection display_;
+  support::X11Display display_;
   std::string title_;
   int damageEventBase_ = 0;
-  Atom netWmName_ = None;
   // Every top-level window created since the watch began, with its damage tracker,
   // until the titled one has been found among them.
   std::map<Window, Damage> candidates_;

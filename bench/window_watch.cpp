@@ -32,16 +32,16 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
 #include "FolderArrivals.h"
 #include "TitledWindowWatch.h"
+#include "support/SpawnedChild.h"
 
 namespace {
 
-using korvani::bench::ChildEnding;
-using korvani::bench::ChildProcess;
 using korvani::bench::FolderArrivals;
 using korvani::bench::TitledWindowWatch;
+using korvani::support::ChildEnding;
+using korvani::support::SpawnedChild;
 using Time = std::chrono::steady_clock::time_point;
 
 struct Options {
@@ -119,7 +119,7 @@ std::string Ending(int waitStatus) {
 }
 
 Observation Follow(const Options& options, TitledWindowWatch& window, FolderArrivals* folder,
-                   ChildProcess& child, Time start) {
+                   SpawnedChild& child, Time start) {
   Observation seen;
   const Time deadline = start + options.timeout;
   for (;;) {
@@ -167,7 +167,7 @@ int Run(const Options& options) {
     folder = std::make_unique<FolderArrivals>(options.folder);
   }
   const Time start = std::chrono::steady_clock::now();
-  ChildProcess child(options.program);
+  SpawnedChild child(options.program);
   const Observation seen = Follow(options, window, folder.get(), child, start);
   const ChildEnding ending = child.Reap();
 

@@ -24,6 +24,8 @@ endfunction()
 find_package(Qt6 QUIET COMPONENTS Core Gui Widgets)
 # Qt 6.4: the Qt 6 of Debian 12, the one the window is written and tested against.
 korvani_require("Qt Widgets" "${Qt6Widgets_FOUND}" qt6-base-dev "${Qt6_VERSION}" 6.4)
+# moc and uic for every target that needs them.
+qt_standard_project_setup()
 
 find_package(CURL QUIET)
 # curl's own CMake file sets CURL_VERSION; CMake's find module, CURL_VERSION_STRING.

@@ -1,24 +1,86 @@
-# korvani_add_test(NAME SOURCES ... LIBRARIES ... [LABELS ...] [ENVIRONMENT ...] [TIMEOUT s])
-# Builds one Qt Test executable and registers it with CTest. Tests that do not need
-# the X server run on the offscreen platform, so they pass with or without $DISPLAY.
+# korvani_add_test(NAME SOURCES ... LIBRARIES ... [LABELS ...] [ENVIRONMENT ...] [TIMEOUT s]
+#                  [RUN SUFFIX [FUNCTION ...] [NAME=VALUE ...]]...)
+# Builds one Qt Test executable and registers it with CTest.
+#
+# Tests that do not need the X server run on the offscreen platform, so they pass with
+# or without $DISPLAY. Those labelled x11 need it: without one they end with 77, which
+# CTest shows as a skip, before Qt could abort for want of its X platform; and they take
+# turns on the one display.
+#
+# Each RUN registers NAME_SUFFIX_test, a further run of the same executable with the same
+# settings: of the test functions named in the group (all when none is), with the
+# group's NAME=VALUE settings added to the environment.
+set(KORVANI_SKIPPED_EXIT_CODE 77)
+
 function(korvani_add_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${ARGN})
+  # Splits the RUN groups off; they end where another keyword begins.
+  set(keywords SOURCES LIBRARIES LABELS ENVIRONMENT TIMEOUT RUN)
+  set(own)
+  set(runs 0)
+  set(in_run FALSE)
+  foreach(argument IN LISTS ARGN)
+    if(argument STREQUAL "RUN")
+      math(EXPR runs "${runs} + 1")
+      set(run_${runs})
+      set(in_run TRUE)
+    elseif(in_run AND NOT argument IN_LIST keywords)
+      list(APPEND run_${runs} "${argument}")
+    else()
+      set(in_run FALSE)
+      list(APPEND own "${argument}")
+    endif()
+  endforeach()
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${own})
+
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBRARIES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
-  set_target_properties(${name} PROPERTIES AUTOMOC ON)
-  add_test(NAME ${name} COMMAND ${name})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
-  set(env ${ARG_ENVIRONMENT})
-  if("x11" IN_LIST ARG_LABELS)
-    # Windows of two tests would overlap on the one screen and spoil each
-    # other's screenshots and stacking checks.
-    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK x11-display)
-  else()
-    list(APPEND env QT_QPA_PLATFORM=offscreen)
+  _korvani_register_test(${name} ${name} "" "${ARG_ENVIRONMENT}" "${ARG_LABELS}" ${ARG_TIMEOUT})
+
+  string(REGEX REPLACE "_test$" "" stem ${name})
+  if(runs EQUAL 0)
+    return()
   endif()
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
-                       ENVIRONMENT "${env}")
+  foreach(index RANGE 1 ${runs})
+    set(group ${run_${index}})
+    list(POP_FRONT group suffix)
+    set(functions)
+    set(environment ${ARG_ENVIRONMENT})
+    foreach(word IN LISTS group)
+      if(word MATCHES "=")
+        list(APPEND environment "${word}")
+      else()
+        list(APPEND functions "${word}")
+      endif()
+    endforeach()
+    _korvani_register_test(${stem}_${suffix}_test ${name} "${functions}" "${environment}"
+                           "${ARG_LABELS}" ${ARG_TIMEOUT})
+  endforeach()
+endfunction()
+
+# One registration of the test executable `target` under `name`.
+function(_korvani_register_test name target functions environment labels timeout)
+  if("x11" IN_LIST labels)
+    # The gate is a shell's test of $DISPLAY, before Qt could abort for want of one.
+    # Lines, not semicolons, which CMake would take for list separators.
+    string(JOIN "\n" gate
+      "if [ -z \"$DISPLAY\" ]"
+      "then echo \"SKIP: $0 needs an X display with a window manager in \\$DISPLAY\""
+      "  exit ${KORVANI_SKIPPED_EXIT_CODE}"
+      "fi"
+      "exec \"$0\" \"$@\"")
+    add_test(NAME ${name} COMMAND sh -c ${gate} $<TARGET_FILE:${target}> ${functions})
+    # Windows of two tests would overlap on the one screen and spoil each other's
+    # screenshots and stacking checks.
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK x11-display
+                         SKIP_RETURN_CODE ${KORVANI_SKIPPED_EXIT_CODE})
+  else()
+    add_test(NAME ${name} COMMAND ${target} ${functions})
+    list(APPEND environment QT_QPA_PLATFORM=offscreen)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${timeout} LABELS "${labels}"
+                       ENVIRONMENT "${environment}")
 endfunction()

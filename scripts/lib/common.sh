@@ -20,7 +20,7 @@ KORVANI_PACKAGES=(
   # the fuzz targets (scripts/fuzz)
   clang libclang-rt-14-dev
   # the desktop the tests run on: X, a window manager, Wayland, screenshots
-  xvfb openbox x11-utils xdotool wmctrl imagemagick weston xwayland qt6-gtk-platformtheme
+  xvfb openbox x11-utils xdotool imagemagick weston xwayland qt6-gtk-platformtheme
   # a screen reader's view of the window: a private session bus, AT-SPI and its Python client
   dbus at-spi2-core python3-pyatspi
   # what the tests serve, save onto and compare with

@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-#include "catalogue/PackageHost.h"
+#include "catalogue/PackageHostName.h"
 
 namespace korvani::catalogue {
 
@@ -60,7 +60,7 @@ PackageChoice SelectPackage(const std::string& osFamily, const std::string& lang
 }
 
 PackageChoice SelectPackage(const std::string& osFamily, const std::string& language) {
-  return SelectPackage(osFamily, language, PackageHost());
+  return SelectPackage(osFamily, language, PackageHostName());
 }
 
 }  // namespace korvani::catalogue

@@ -31,7 +31,7 @@ struct PackageChoice {
 // to "en", an unlisted family gives an empty choice.
 PackageChoice SelectPackage(const std::string& osFamily, const std::string& language,
                             const std::string& packageHost);
-// The same on the host PackageHost() names.
+// The same on the host PackageHostName() names.
 PackageChoice SelectPackage(const std::string& osFamily, const std::string& language);
 
 }  // namespace korvani::catalogue

@@ -40,7 +40,6 @@ class KilobyteBar final : public transfer::ProgressBar {
   explicit KilobyteBar(QProgressBar& bar) : bar_(bar) {}
 
   void SetMax(float kilobytes);
-  float Max() const { return static_cast<float>(bar_.maximum()) / kStepsPerKilobyte; }
 
   // Held until Refresh(): QProgressBar repaints itself at once whenever its
   // value grows by a visible step, which would undo the fetch's pacing of

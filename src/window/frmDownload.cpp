@@ -13,7 +13,7 @@
 
 #include "catalogue/SelectPackage.h"
 #include "startup/Settings.h"
-#include "transfer/ProgressText.h"
+#include "transfer/SizeText.h"
 #include "ui_frmDownload.h"
 #include "window/EventPump.h"
 #include "window/WindowLook.h"

@@ -24,8 +24,8 @@ class HttpsHost {
       return;
     }
     const auto leaf = https == FaultCase::Https::SelfSigned
-                          ? host::TestCertificates::Leaf::kSelfSigned
-                          : host::TestCertificates::Leaf::kSignedByTestCa;
+                          ? host::TestCertificates::Leaf::SelfSigned
+                          : host::TestCertificates::Leaf::SignedByTestCa;
     if (https == FaultCase::Https::TrustedCa) {
       trustedCa_ = certificates_->caCertificate();
     }

@@ -4,6 +4,7 @@
 // stacking and its sound are fakes, tested on their own.
 #include <QtTest>
 
+#include "e2e/CaseEnd.h"
 #include "e2e/FaultCases.h"
 #include "e2e/HttpsHost.h"
 #include "e2e/RunFolder.h"
@@ -58,7 +59,7 @@ class InProcessRunTest : public QObject {
                                   https.redirectArguments());
     QVERIFY2(host.isReady(), qPrintable(host.failure()));
     const QString hostName = e2e::ServerAddress(fault, host);
-    const e2e::RunFolder folder("korvani-download", "a program", fault);
+    const e2e::RunFolder folder(e2e::kProgramName, "a program", fault);
 
     platform::CurlHttpClient http(platform::CurlTimeouts{.connect = e2e::kInProcessConnectTimeout,
                                                          .idle = e2e::kInProcessIdleTimeout});
@@ -77,17 +78,7 @@ class InProcessRunTest : public QObject {
     QCOMPARE(rig.Progress(), saved ? e2e::kCompleteLine : e2e::kFailedLine);
     QCOMPARE(rig.log.StartingWith("defaultBeep").size(), saved ? 0 : 1);
     QVERIFY(!rig.form.IsLoaded());
-    QCOMPARE(folder.Entries(), (QStringList{e2e::kPackage, "korvani-download"}));
-    if (!fault.destinationIsFolder) {
-      QCOMPARE(folder.Package(), saved ? host::PackageHostProcess::placeholderPackage(e2e::kPackage)
-                                       : e2e::RunFolder::OldPackage());
-    }
-    if (fault.requests >= 0) {
-      QCOMPARE(host.requestLog().filter(" /downloads/").size(), fault.requests);
-    }
-    if (fault.https != FaultCase::Https::None) {
-      QCOMPARE(https.requests(), saved ? 1 : 0);
-    }
+    e2e::VerifyCaseEnd(fault, folder, host, https);
   }
 };
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include "e2e/CaseEnd.h"
 #include "e2e/FaultCases.h"
 #include "e2e/HttpsHost.h"
 #include "e2e/ProgramRun.h"
@@ -21,22 +22,6 @@ using e2e::ProgramRun;
 
 namespace {
 
-// Qt's offscreen platform: the program finds no desktop to show on.
-const QStringList kNoDisplay{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-
-// Why no private trust store can be set up on this machine (no unshare, or no right to
-// mount); empty when one can.
-QString PrivateTrustStoreRefusal(const QString& ca) {
-  const support::ChildRun probe = support::RunChild("unshare", e2e::TrustingOnly(ca, "true", {}));
-  if (!probe.finished) {
-    return "unshare: " + QString::fromLocal8Bit(probe.errors);
-  }
-  if (!probe.EndedCleanly()) {
-    return "unshare: " + QString::fromLocal8Bit(probe.errors).trimmed();
-  }
-  return {};
-}
-
 // One case's hosts and run of the program, started at once.
 struct CaseRun {
   const e2e::HttpsHost https;
@@ -49,7 +34,7 @@ struct CaseRun {
       return;
     }
     if (!https.trustedCa().isEmpty()) {
-      refusal = PrivateTrustStoreRefusal(https.trustedCa());
+      refusal = e2e::PrivateMountRefusal();
       if (!refusal.isEmpty()) {
         return;
       }
@@ -59,7 +44,7 @@ struct CaseRun {
       return;
     }
     run.emplace(e2e::ServerAddress(fault, *host),
-                ProgramRun::Options{.environment = kNoDisplay + fault.environment,
+                ProgramRun::Options{.environment = e2e::kNoDisplay + fault.environment,
                                     .fault = fault,
                                     .trustedCa = https.trustedCa()});
   }
@@ -99,26 +84,14 @@ class ProgramFaultsTest : public QObject {
 
     QVERIFY2(run.finishedAt >= fault.processLastsAtLeastMs,
              qPrintable(QString("ended after %1 ms").arg(run.finishedAt)));
-    QCOMPARE(run.folder.Entries(), (QStringList{e2e::kPackage, e2e::kProgramName}));
-    const bool saved = fault.outcome == FaultCase::Outcome::Saved;
-    if (!fault.destinationIsFolder) {
-      QVERIFY(run.folder.Package() ==
-              (saved ? host::PackageHostProcess::placeholderPackage(e2e::kPackage)
-                     : e2e::RunFolder::OldPackage()));
-    }
-    if (fault.requests >= 0) {
-      QCOMPARE(host.requestLog().filter(" /downloads/").size(), fault.requests);
-    }
-    if (fault.https != FaultCase::Https::None) {
-      QCOMPARE(https.requests(), saved ? 1 : 0);
-    }
+    e2e::VerifyCaseEnd(fault, run.folder, host, https);
   }
 
   // An OS family the catalogue does not list: nothing is asked of the host.
   void unlistedFamilyFetchesNothing() {
     host::PackageHostProcess host({"--generate"});
     QVERIFY2(host.isReady(), qPrintable(host.failure()));
-    ProgramRun run(host.hostAndPort(), {.arguments = {"XP", "de"}, .environment = kNoDisplay});
+    ProgramRun run(host.hostAndPort(), {.arguments = {"XP", "de"}, .environment = e2e::kNoDisplay});
     const QString end = run.EndFault();
     QVERIFY2(end.isEmpty(), qPrintable(end));
     QVERIFY(host.requestLog().isEmpty());

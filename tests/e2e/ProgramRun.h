@@ -14,25 +14,42 @@
 // Runs of the real program (KORVANI_PROGRAM, defined for the tests that use this).
 namespace korvani::e2e {
 
-inline const QString kProgramName = "korvani-download";
-
 inline QByteArray ProgramBytes() {
   QFile file(QStringLiteral(KORVANI_PROGRAM));
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Unset, they leave the program on Qt's offscreen platform: runs that look only at the
+// disk or the host need no desktop, and leave the X display to the tests of windows.
+inline const QStringList kNoDisplay{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+
+// unshare's arguments to run the shell `script` as root in a private mount namespace, so
+// that its mounts vanish with it: `sh -c script sh arguments...`.
+inline QStringList InPrivateMounts(const QString& script, const QStringList& arguments) {
+  return QStringList{"--mount", "--propagation", "private", "sh", "-c", script, "sh"} + arguments;
+}
+
+// Why mounts in a private mount namespace cannot be made here (no unshare, or no right
+// to mount); empty when they can. Asked once.
+inline QString PrivateMountRefusal() {
+  static const QString refusal = [] {
+    const support::ChildRun probe =
+        support::RunChild("unshare", InPrivateMounts("mount -t tmpfs none /mnt", {}));
+    return probe.EndedCleanly() ? QString()
+                                : "unshare: " + QString::fromLocal8Bit(probe.errors).trimmed();
+  }();
+  return refusal;
+}
+
 // The trust store libcurl reads; its path is compiled in, and no variable moves it.
 inline const char* const kTrustStore = "/etc/ssl/certs/ca-certificates.crt";
 
-// unshare's arguments to run `program` in a private mount namespace where `ca` stands in
-// for the trust store, so the program trusts that CA alone and the real store stays as it
-// is.
+// unshare's arguments to run `program` where `ca` stands in for the trust store, so the
+// program trusts that CA alone and the real store stays as it is.
 inline QStringList TrustingOnly(const QString& ca, const QString& program,
                                 const QStringList& arguments) {
-  const QString script =
-      QString(R"(mount --bind "$1" %1 && shift && exec "$0" "$@")").arg(kTrustStore);
-  return QStringList{"--mount", "--propagation", "private", "sh", "-c", script, program, ca} +
-         arguments;
+  return InPrivateMounts(QString(R"(mount --bind "$1" %1 && shift && exec "$@")").arg(kTrustStore),
+                         QStringList{ca, program} + arguments);
 }
 
 // One run of the program as a setup program runs it: copied into a folder of its

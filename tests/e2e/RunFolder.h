@@ -9,6 +9,9 @@
 
 namespace korvani::e2e {
 
+// The name the program has in its folder, as a setup program copies it there.
+inline const QString kProgramName = "korvani-download";
+
 // A fresh folder for one run, holding what the program finds beside itself: a
 // file of its own, and an older, longer copy of the package (or a folder in
 // its place), so that a run shows whether it replaced the package whole or

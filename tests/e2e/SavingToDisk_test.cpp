@@ -5,16 +5,11 @@
 #include <fcntl.h>
 #include <linux/sched.h>
 #include <net/if.h>
-#include <poll.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -32,6 +27,7 @@
 #include "e2e/ProgramRun.h"
 #include "platform/UniqueFd.h"
 #include "support/ChildProcess.h"
+#include "support/SpawnedChild.h"
 #include "support/host/PackageHostProcess.h"
 
 using namespace korvani;
@@ -44,25 +40,10 @@ namespace {
 
 constexpr qint64 kMiB = qint64{1} << 20;
 
-// Sent to `host`, on Qt's offscreen platform: these runs look only at the disk, so they
-// need no desktop and leave the X display to the tests that look at windows.
+// Sent to `host`, without a display: these runs look only at the disk.
 QProcessEnvironment SentTo(const host::PackageHostProcess& host) {
-  return support::EnvironmentWith({"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
-                                   "KORVANI_PACKAGE_HOST=" + host.hostAndPort()});
-}
-
-// A shell script run as root in a private mount namespace, so that its mounts vanish with
-// it: `sh -c script sh arguments...`.
-QStringList InPrivateMounts(const QString& script, const QStringList& arguments) {
-  return QStringList{"--mount", "--propagation", "private", "sh", "-c", script, "sh"} + arguments;
-}
-
-// Why mounts in a private mount namespace cannot be made here; empty when they can.
-QString PrivateMountRefusal() {
-  const support::ChildRun probe =
-      support::RunChild("unshare", InPrivateMounts("mount -t tmpfs none /mnt", {}));
-  return probe.EndedCleanly() ? QString()
-                              : "unshare: " + QString::fromLocal8Bit(probe.errors).trimmed();
+  return support::EnvironmentWith(e2e::kNoDisplay +
+                                  QStringList{"KORVANI_PACKAGE_HOST=" + host.hostAndPort()});
 }
 
 // Runs `process` to its end; false when it outlived `deadlineMs` (it is killed then).
@@ -84,37 +65,19 @@ void VerifyQuietEnd(QProcess& process) {
 }
 
 // The peak resident memory (VmHWM at exit) of one run of the program from `folder`, in
-// KiB, as wait4 reports it; nothing when the run failed or outlived `deadlineMs`.
+// KiB; nothing when the run failed or outlived `deadlineMs`.
 std::optional<long> PeakResidentKib(const e2e::RunFolder& folder,
                                     const host::PackageHostProcess& host, int deadlineMs) {
-  const std::string program = folder.Path(kProgramName).toStdString();
-  std::vector<std::string> variables;
+  std::vector<std::string> environment;
   for (const QString& variable : SentTo(host).toStringList()) {
-    variables.push_back(variable.toStdString());
+    environment.push_back(variable.toStdString());
   }
-  std::vector<char*> env;
-  for (std::string& variable : variables) {
-    env.push_back(variable.data());
-  }
-  env.push_back(nullptr);
-  char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
-  pid_t pid = -1;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, env.data()) != 0) {
+  support::SpawnedChild run({folder.Path(kProgramName).toStdString()}, environment);
+  const std::optional<support::ChildEnding> ending = run.ReapWithin(deadlineMs);
+  if (!ending || !ending->ExitedCleanly()) {
     return std::nullopt;
   }
-  const UniqueFd ended(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-  pollfd waiting{ended.Get(), POLLIN, 0};
-  const bool inTime = ended.IsOpen() && ::poll(&waiting, 1, deadlineMs) == 1;
-  if (!inTime) {
-    ::kill(pid, SIGKILL);
-  }
-  int status = 0;
-  rusage usage{};
-  ::wait4(pid, &status, 0, &usage);
-  if (!inTime || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    return std::nullopt;
-  }
-  return usage.ru_maxrss;
+  return ending->peakResidentKib;
 }
 
 // The bytes in the file `pid` has open in `folder` for writing the package (unnamed or
@@ -280,7 +243,7 @@ class SavingToDiskTest : public QObject {
   // A folder that cannot be written fails the fetch before anything is asked of the host,
   // even for root: the folder is a read-only bind mount.
   void readOnlyFolderFailsBeforeTheRequest() {
-    const QString refusal = PrivateMountRefusal();
+    const QString refusal = e2e::PrivateMountRefusal();
     if (!refusal.isEmpty()) {
       QSKIP(qPrintable("no private mount namespace: " + refusal));
     }
@@ -291,9 +254,9 @@ class SavingToDiskTest : public QObject {
 
     QProcess run;
     run.setProcessEnvironment(SentTo(host));
-    run.start("unshare", InPrivateMounts(R"(mount --bind "$1" "$1" &&
+    run.start("unshare", e2e::InPrivateMounts(R"(mount --bind "$1" "$1" &&
                                             mount -o remount,bind,ro "$1" && exec "$1/$2")",
-                                         {folder.path(), kProgramName}));
+                                              {folder.path(), kProgramName}));
     QVERIFY(Finish(run, 30000));
 
     VerifyQuietEnd(run);
@@ -374,7 +337,7 @@ class SavingToDiskTest : public QObject {
   // A disk that fills part-way ends the transfer there: the old package stays, nothing
   // is left, and far less than the body crossed the loopback.
   void fullDiskStopsTheTransfer() {
-    const QString refusal = PrivateMountRefusal();
+    const QString refusal = e2e::PrivateMountRefusal();
     if (!refusal.isEmpty()) {
       QSKIP(qPrintable("no private mount namespace: " + refusal));
     }
@@ -401,9 +364,9 @@ class SavingToDiskTest : public QObject {
 
     QProcess run;
     run.setProcessEnvironment(SentTo(host));
-    run.start("unshare",
-              InPrivateMounts(script, {mountPoint.path(), staged.path(), left.path(),
-                                       QString::number(tmpfsBytes), kProgramName, e2e::kPackage}));
+    run.start("unshare", e2e::InPrivateMounts(
+                             script, {mountPoint.path(), staged.path(), left.path(),
+                                      QString::number(tmpfsBytes), kProgramName, e2e::kPackage}));
     QVERIFY(Finish(run, 60000));
 
     VerifyQuietEnd(run);

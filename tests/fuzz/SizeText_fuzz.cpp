@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "transfer/ProgressText.h"
+#include "transfer/SizeText.h"
 
 using korvani::fuzz::Require;
 

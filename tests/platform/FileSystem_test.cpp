@@ -123,6 +123,7 @@ enum class Obstacle {
   FolderMissing,
   FolderReadOnly,
   DiskFullMidway,
+  CommittedAfterFailedAppend,
   AbandonedMidway
 };
 
@@ -219,6 +220,7 @@ void LocalFileSystemTest::failedReplaceLeavesOldFileAndNoTemporary_data() {
     row("folder missing") << Obstacle::FolderMissing << temporaries;
     row("folder read-only") << Obstacle::FolderReadOnly << temporaries;
     row("disk full midway") << Obstacle::DiskFullMidway << temporaries;
+    row("committed after a failed append") << Obstacle::CommittedAfterFailedAppend << temporaries;
     row("abandoned midway") << Obstacle::AbandonedMidway << temporaries;
   });
 }
@@ -261,6 +263,18 @@ void LocalFileSystemTest::failedReplaceLeavesOldFileAndNoTemporary() {
     case Obstacle::DiskFullMidway: {
       const ScopedFileSizeLimit limit(rlim_t{64} * 1024);
       replaced = Replace(files, destination, body);
+      break;
+    }
+    case Obstacle::CommittedAfterFailedAppend: {
+      // Space comes back before the commit: only the failure itself can stop the
+      // truncated file from being put in place.
+      auto replacement = files.BeginReplacement(destination);
+      QVERIFY(replacement);
+      {
+        const ScopedFileSizeLimit limit(rlim_t{64} * 1024);
+        QVERIFY(!replacement->Append(body));
+      }
+      replaced = replacement->Commit();
       break;
     }
     case Obstacle::AbandonedMidway: {

@@ -179,7 +179,7 @@ struct TargetAnswer {
 Q_DECLARE_METATYPE(FaultAnswer)
 Q_DECLARE_METATYPE(TargetAnswer)
 
-class PackageHostTest : public QObject {
+class PackageHostToolTest : public QObject {
   Q_OBJECT
 
  private slots:
@@ -198,7 +198,7 @@ class PackageHostTest : public QObject {
   void generatedContentDependsOnNameAndOffsetOnly();
 };
 
-void PackageHostTest::answersEachFaultMode_data() {
+void PackageHostToolTest::answersEachFaultMode_data() {
   QTest::addColumn<FaultAnswer>("expected");
 
   const QByteArray moved = "/moved/" + kPackage.toLatin1();
@@ -237,7 +237,7 @@ void PackageHostTest::answersEachFaultMode_data() {
                                           .atLeastMs = 400};
 }
 
-void PackageHostTest::answersEachFaultMode() {
+void PackageHostToolTest::answersEachFaultMode() {
   QFETCH(FaultAnswer, expected);
   const auto& [fault, status, body, chunked, location, locationStatus, atLeastMs] = expected;
 
@@ -286,7 +286,7 @@ void PackageHostTest::answersEachFaultMode() {
   }
 }
 
-void PackageHostTest::stopsWhileHoldingAnAnswerBack_data() {
+void PackageHostToolTest::stopsWhileHoldingAnAnswerBack_data() {
   QTest::addColumn<QString>("fault");
   QTest::addColumn<qint64>("bodyBeforeStop");  // -1: nothing, not even the headers
 
@@ -297,7 +297,7 @@ void PackageHostTest::stopsWhileHoldingAnAnswerBack_data() {
 
 // A held-back answer waits on the stop, so the host ends at once and cleanly instead of
 // waiting out the delay or being killed.
-void PackageHostTest::stopsWhileHoldingAnAnswerBack() {
+void PackageHostToolTest::stopsWhileHoldingAnAnswerBack() {
   QFETCH(QString, fault);
   QFETCH(qint64, bodyBeforeStop);
 
@@ -324,11 +324,11 @@ void PackageHostTest::stopsWhileHoldingAnAnswerBack() {
 
 // With --tls-cert the port speaks HTTPS only, with that certificate: a client that trusts
 // only the test CA accepts it for 127.0.0.1 and gets the package; plain HTTP gets no answer.
-void PackageHostTest::servesHttpsWithTheGivenCertificate() {
+void PackageHostToolTest::servesHttpsWithTheGivenCertificate() {
   const TestCertificates certificates;
   QVERIFY2(certificates.isReady(), qPrintable(certificates.failure()));
   PackageHostProcess host(QStringList{"--generate"} +
-                          certificates.hostArguments(TestCertificates::Leaf::kSignedByTestCa));
+                          certificates.hostArguments(TestCertificates::Leaf::SignedByTestCa));
   QVERIFY2(host.isReady(), qPrintable(host.failure()));
   const QByteArray& target = kPackageTarget;
 
@@ -349,7 +349,7 @@ void PackageHostTest::servesHttpsWithTheGivenCertificate() {
   QVERIFY(host.stop());
 }
 
-void PackageHostTest::servesOnlyKnownNamesUnderDownloads_data() {
+void PackageHostToolTest::servesOnlyKnownNamesUnderDownloads_data() {
   QTest::addColumn<TargetAnswer>("expected");
 
   const QByteArray inFolder = "bytes of a package that lies in the folder";
@@ -372,7 +372,7 @@ void PackageHostTest::servesOnlyKnownNamesUnderDownloads_data() {
   QTest::newRow("catalogue not asked for") << TargetAnswer{.target = kPackageTarget};
 }
 
-void PackageHostTest::servesOnlyKnownNamesUnderDownloads() {
+void PackageHostToolTest::servesOnlyKnownNamesUnderDownloads() {
   QFETCH(TargetAnswer, expected);
   const auto& [target, status, body] = expected;
 
@@ -398,7 +398,7 @@ void PackageHostTest::servesOnlyKnownNamesUnderDownloads() {
   }
 }
 
-void PackageHostTest::servesEveryCataloguePackage_data() {
+void PackageHostToolTest::servesEveryCataloguePackage_data() {
   QTest::addColumn<QString>("name");
   QTest::addColumn<qint64>("kilobytes");
 
@@ -407,7 +407,7 @@ void PackageHostTest::servesEveryCataloguePackage_data() {
   }
 }
 
-void PackageHostTest::servesEveryCataloguePackage() {
+void PackageHostToolTest::servesEveryCataloguePackage() {
   QFETCH(QString, name);
   QFETCH(qint64, kilobytes);
 
@@ -419,7 +419,7 @@ void PackageHostTest::servesEveryCataloguePackage() {
   QVERIFY(response.body == PackageHostProcess::generatedContent(name, kilobytes * 1024));
 }
 
-void PackageHostTest::logsEachRequestOnArrival() {
+void PackageHostToolTest::logsEachRequestOnArrival() {
   PackageHostProcess host({"--generate"});
   QVERIFY2(host.isReady(), qPrintable(host.failure()));
   QCOMPARE(Get(host.port(), kPackageTarget + "?lang=de", "VB Program").status, 200);
@@ -428,7 +428,7 @@ void PackageHostTest::logsEachRequestOnArrival() {
            QStringList({"GET " + kPackageTarget + "?lang=de VB Program", "GET /nothing probe"}));
 }
 
-void PackageHostTest::refusesBadCommandLine_data() {
+void PackageHostToolTest::refusesBadCommandLine_data() {
   QTest::addColumn<QStringList>("arguments");
 
   QTest::newRow("unknown fault") << QStringList{"--fault", "sometimes"};
@@ -443,7 +443,7 @@ void PackageHostTest::refusesBadCommandLine_data() {
   QTest::newRow("unknown option") << QStringList{"--verbose"};
 }
 
-void PackageHostTest::refusesBadCommandLine() {
+void PackageHostToolTest::refusesBadCommandLine() {
   QFETCH(QStringList, arguments);
 
   const PackageHostProcess host(arguments);
@@ -451,7 +451,7 @@ void PackageHostTest::refusesBadCommandLine() {
   QVERIFY2(host.failure().contains("exited with status 2"), qPrintable(host.failure()));
 }
 
-void PackageHostTest::generatedContentDependsOnNameAndOffsetOnly() {
+void PackageHostToolTest::generatedContentDependsOnNameAndOffsetOnly() {
   using korvani::packagehost::FillGeneratedContent;
   using korvani::packagehost::GeneratedContent;
 
@@ -468,5 +468,5 @@ void PackageHostTest::generatedContentDependsOnNameAndOffsetOnly() {
   QVERIFY(whole != std::string(4096, '\0'));
 }
 
-QTEST_GUILESS_MAIN(PackageHostTest)
+QTEST_GUILESS_MAIN(PackageHostToolTest)
 #include "PackageHost_tool_test.moc"

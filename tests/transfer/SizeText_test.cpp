@@ -1,11 +1,11 @@
+#include "transfer/SizeText.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QtTest>
 #include <cmath>
 #include <cstdio>
 #include <limits>
-
-#include "transfer/ProgressText.h"
 
 using korvani::transfer::FormatFileSize;
 using korvani::transfer::FormatSizeNumber;

@@ -44,7 +44,7 @@ std::optional<FaultMode> ParseFaultMode(std::string_view text) {
     if (!status || *status < 200 || *status > 599) {
       return std::nullopt;
     }
-    mode.kind = FaultKind::kStatus;
+    mode.kind = FaultKind::Status;
     mode.status = *status;
     return mode;
   }
@@ -53,7 +53,7 @@ std::optional<FaultMode> ParseFaultMode(std::string_view text) {
     if (!seconds) {
       return std::nullopt;
     }
-    mode.kind = word == "stall" ? FaultKind::kStall : FaultKind::kDelayHeaders;
+    mode.kind = word == "stall" ? FaultKind::Stall : FaultKind::DelayHeaders;
     mode.seconds = *seconds;
     return mode;
   }
@@ -62,12 +62,12 @@ std::optional<FaultMode> ParseFaultMode(std::string_view text) {
     if (!rate || *rate == 0) {
       return std::nullopt;
     }
-    mode.kind = FaultKind::kTrickle;
+    mode.kind = FaultKind::Trickle;
     mode.bytesPerSecond = *rate;
     return mode;
   }
   if (word == "redirect-to" && !argument.empty()) {
-    mode.kind = FaultKind::kRedirectTo;
+    mode.kind = FaultKind::RedirectTo;
     mode.baseUrl = argument;
     return mode;
   }
@@ -75,19 +75,19 @@ std::optional<FaultMode> ParseFaultMode(std::string_view text) {
     return std::nullopt;
   }
   if (word == "none") {
-    mode.kind = FaultKind::kNone;
+    mode.kind = FaultKind::None;
   } else if (word == "short") {
-    mode.kind = FaultKind::kShort;
+    mode.kind = FaultKind::Short;
   } else if (word == "chunked-short") {
-    mode.kind = FaultKind::kChunkedShort;
+    mode.kind = FaultKind::ChunkedShort;
   } else if (word == "empty") {
-    mode.kind = FaultKind::kEmpty;
+    mode.kind = FaultKind::Empty;
   } else if (word == "redirect") {
-    mode.kind = FaultKind::kRedirect;
+    mode.kind = FaultKind::Redirect;
   } else if (word == "redirect-file") {
-    mode.kind = FaultKind::kRedirectFile;
+    mode.kind = FaultKind::RedirectFile;
   } else if (word == "redirect-loop") {
-    mode.kind = FaultKind::kRedirectLoop;
+    mode.kind = FaultKind::RedirectLoop;
   } else {
     return std::nullopt;
   }

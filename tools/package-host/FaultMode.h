@@ -10,22 +10,22 @@ namespace korvani::packagehost {
 // How the host answers every request for a known package: normally, or with one of the
 // failures a downloader has to survive.
 enum class FaultKind {
-  kNone,          // 200 and the whole file
-  kStatus,        // `status`, with a small HTML error page
-  kShort,         // full Content-Length, about half the body, then the connection closes
-  kChunkedShort,  // chunked, about half the body, then a close without the last chunk
-  kStall,         // the first 64 KiB, `seconds` of silence, then the rest
-  kEmpty,         // 200 with Content-Length: 0
-  kRedirect,      // 302 to /moved/<name>, which serves the file
-  kRedirectFile,  // 302 to file:///etc/hostname
-  kRedirectLoop,  // 302 to the same target, forever
-  kRedirectTo,    // 302 to `baseUrl` + "/downloads/<name>", another host's
-  kDelayHeaders,  // `seconds` before a normal answer
-  kTrickle,       // the whole file, paced to `bytesPerSecond`
+  None,          // 200 and the whole file
+  Status,        // `status`, with a small HTML error page
+  Short,         // full Content-Length, about half the body, then the connection closes
+  ChunkedShort,  // chunked, about half the body, then a close without the last chunk
+  Stall,         // the first 64 KiB, `seconds` of silence, then the rest
+  Empty,         // 200 with Content-Length: 0
+  Redirect,      // 302 to /moved/<name>, which serves the file
+  RedirectFile,  // 302 to file:///etc/hostname
+  RedirectLoop,  // 302 to the same target, forever
+  RedirectTo,    // 302 to `baseUrl` + "/downloads/<name>", another host's
+  DelayHeaders,  // `seconds` before a normal answer
+  Trickle,       // the whole file, paced to `bytesPerSecond`
 };
 
 struct FaultMode {
-  FaultKind kind = FaultKind::kNone;
+  FaultKind kind = FaultKind::None;
   int status = 0;
   double seconds = 0;
   std::uint64_t bytesPerSecond = 0;

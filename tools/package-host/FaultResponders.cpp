@@ -137,45 +137,45 @@ void ServeWhole(PackageStore::Bytes bytes, const StopSignal& stop, httplib::Resp
 void FaultResponder::Answer(const httplib::Request& request, const std::string& name,
                             PackageStore::Bytes bytes, httplib::Response& response) const {
   switch (mode_.kind) {
-    case FaultKind::kNone:
+    case FaultKind::None:
       ServeWhole(std::move(bytes), stop_, response);
       return;
-    case FaultKind::kStatus:
+    case FaultKind::Status:
       AnswerStatus(mode_.status, response);
       return;
-    case FaultKind::kShort:
+    case FaultKind::Short:
       AnswerShort(std::move(bytes), response);
       return;
-    case FaultKind::kChunkedShort:
+    case FaultKind::ChunkedShort:
       AnswerChunkedShort(std::move(bytes), response);
       return;
-    case FaultKind::kStall:
+    case FaultKind::Stall:
       AnswerStall(std::move(bytes), mode_.seconds, stop_, response);
       return;
-    case FaultKind::kEmpty:
+    case FaultKind::Empty:
       response.status = 200;
       response.set_content(std::string(), kOctetStream);
       return;
-    case FaultKind::kRedirect:
+    case FaultKind::Redirect:
       response.set_redirect("/moved/" + PercentEncoded(name));
       return;
-    case FaultKind::kRedirectFile:
+    case FaultKind::RedirectFile:
       response.set_redirect("file:///etc/hostname");
       return;
-    case FaultKind::kRedirectLoop:
+    case FaultKind::RedirectLoop:
       response.set_redirect(request.target);
       return;
-    case FaultKind::kRedirectTo:
+    case FaultKind::RedirectTo:
       response.set_redirect(mode_.baseUrl + "/downloads/" + PercentEncoded(name));
       return;
-    case FaultKind::kDelayHeaders:
+    case FaultKind::DelayHeaders:
       if (!stop_.WaitFor(mode_.seconds)) {
         response.status = 503;
         return;
       }
       ServeWhole(std::move(bytes), stop_, response);
       return;
-    case FaultKind::kTrickle:
+    case FaultKind::Trickle:
       AnswerTrickle(std::move(bytes), mode_.bytesPerSecond, stop_, response);
       return;
   }

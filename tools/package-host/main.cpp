@@ -80,7 +80,7 @@ void AddRoutes(httplib::Server& server, const PackageStore& store, const FaultRe
                }
                responder.Answer(request, name, std::move(bytes), response);
              });
-  if (options.fault.kind == FaultKind::kRedirect) {
+  if (options.fault.kind == FaultKind::Redirect) {
     server.Get(R"(/moved/([^/]+))",
                [&store, &stop](const httplib::Request& request, httplib::Response& response) {
                  auto bytes = store.Find(request.matches[1]);

@@ -43,7 +43,7 @@ TestCertificates::TestCertificates(int deadlineMs) {
 }
 
 QStringList TestCertificates::hostArguments(Leaf leaf) const {
-  const QString name = leaf == Leaf::kSelfSigned ? "self" : "leaf";
+  const QString name = leaf == Leaf::SelfSigned ? "self" : "leaf";
   return {"--tls-cert", folder_.filePath(name + ".pem"), "--tls-key",
           folder_.filePath(name + ".key")};
 }

@@ -14,10 +14,10 @@ namespace korvani::host {
 //   const TestCertificates certificates;
 //   QVERIFY2(certificates.isReady(), qPrintable(certificates.failure()));
 //   PackageHostProcess host(QStringList{"--generate"} +
-//                           certificates.hostArguments(TestCertificates::Leaf::kSignedByTestCa));
+//                           certificates.hostArguments(TestCertificates::Leaf::SignedByTestCa));
 class TestCertificates {
  public:
-  enum class Leaf { kSelfSigned, kSignedByTestCa };
+  enum class Leaf { SelfSigned, SignedByTestCa };
 
   // Makes all of them, waiting at most `deadlineMs` for each openssl run.
   explicit TestCertificates(int deadlineMs = 20000);

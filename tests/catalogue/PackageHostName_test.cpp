@@ -1,12 +1,12 @@
-#include "catalogue/PackageHost.h"
+#include "catalogue/PackageHostName.h"
 
 #include <QtTest>
 #include <string>
 
 #include "support/ScopedEnvironment.h"
 
-using korvani::catalogue::PackageHost;
-using korvani::catalogue::ResolvePackageHost;
+using korvani::catalogue::PackageHostName;
+using korvani::catalogue::ResolvePackageHostName;
 using korvani::support::ScopedEnvironment;
 
 namespace {
@@ -15,7 +15,7 @@ const std::string kCompiledIn = "packages.compiled.test";
 
 }  // namespace
 
-class PackageHostTest : public QObject {
+class PackageHostNameTest : public QObject {
   Q_OBJECT
 
  private slots:
@@ -28,7 +28,7 @@ class PackageHostTest : public QObject {
   void environmentOverridesCompiledIn();
 };
 
-void PackageHostTest::acceptsPlainHost_data() {
+void PackageHostNameTest::acceptsPlainHost_data() {
   QTest::addColumn<QByteArray>("override");
 
   QTest::newRow("name") << QByteArray("mirror.example");
@@ -39,14 +39,14 @@ void PackageHostTest::acceptsPlainHost_data() {
   QTest::newRow("port with leading zero") << QByteArray("localhost:08080");
 }
 
-void PackageHostTest::acceptsPlainHost() {
+void PackageHostNameTest::acceptsPlainHost() {
   QFETCH(QByteArray, override);
 
-  QCOMPARE(QString::fromStdString(ResolvePackageHost(override.constData(), kCompiledIn)),
+  QCOMPARE(QString::fromStdString(ResolvePackageHostName(override.constData(), kCompiledIn)),
            QString::fromLatin1(override));
 }
 
-void PackageHostTest::rejectsAnythingElse_data() {
+void PackageHostNameTest::rejectsAnythingElse_data() {
   QTest::addColumn<QByteArray>("override");
 
   QTest::newRow("empty") << QByteArray("");
@@ -73,22 +73,22 @@ void PackageHostTest::rejectsAnythingElse_data() {
   QTest::newRow("two ports") << QByteArray("localhost:80:81");
 }
 
-void PackageHostTest::rejectsAnythingElse() {
+void PackageHostNameTest::rejectsAnythingElse() {
   QFETCH(QByteArray, override);
 
-  QCOMPARE(QString::fromStdString(ResolvePackageHost(override.constData(), kCompiledIn)),
+  QCOMPARE(QString::fromStdString(ResolvePackageHostName(override.constData(), kCompiledIn)),
            QString::fromStdString(kCompiledIn));
 }
 
-void PackageHostTest::unsetOverrideGivesCompiledIn() {
-  QCOMPARE(QString::fromStdString(ResolvePackageHost(nullptr, kCompiledIn)),
+void PackageHostNameTest::unsetOverrideGivesCompiledIn() {
+  QCOMPARE(QString::fromStdString(ResolvePackageHostName(nullptr, kCompiledIn)),
            QString::fromStdString(kCompiledIn));
 
   const ScopedEnvironment unset({"KORVANI_PACKAGE_HOST"});
-  QCOMPARE(QString::fromStdString(PackageHost()), QString(KORVANI_COMPILED_IN_HOST));
+  QCOMPARE(QString::fromStdString(PackageHostName()), QString(KORVANI_COMPILED_IN_HOST));
 }
 
-void PackageHostTest::environmentOverridesCompiledIn_data() {
+void PackageHostNameTest::environmentOverridesCompiledIn_data() {
   QTest::addColumn<QByteArray>("value");
   QTest::addColumn<QString>("expected");
 
@@ -97,15 +97,15 @@ void PackageHostTest::environmentOverridesCompiledIn_data() {
   QTest::newRow("rejected") << QByteArray("evil.example/x") << KORVANI_COMPILED_IN_HOST;
 }
 
-void PackageHostTest::environmentOverridesCompiledIn() {
+void PackageHostNameTest::environmentOverridesCompiledIn() {
   QFETCH(QByteArray, value);
   QFETCH(QString, expected);
 
   ScopedEnvironment variable;
   variable.Set("KORVANI_PACKAGE_HOST", value);
 
-  QCOMPARE(QString::fromStdString(PackageHost()), expected);
+  QCOMPARE(QString::fromStdString(PackageHostName()), expected);
 }
 
-QTEST_APPLESS_MAIN(PackageHostTest)
-#include "PackageHost_test.moc"
+QTEST_APPLESS_MAIN(PackageHostNameTest)
+#include "PackageHostName_test.moc"

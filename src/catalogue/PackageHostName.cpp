@@ -1,4 +1,4 @@
-#include "catalogue/PackageHost.h"
+#include "catalogue/PackageHostName.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -44,15 +44,15 @@ bool IsPlainHostAndPort(std::string_view text) {
 
 }  // namespace
 
-std::string ResolvePackageHost(const char* override, const std::string& compiledIn) {
+std::string ResolvePackageHostName(const char* override, const std::string& compiledIn) {
   if (override == nullptr || !IsPlainHostAndPort(override)) {
     return compiledIn;
   }
   return override;
 }
 
-std::string PackageHost() {
-  return ResolvePackageHost(std::getenv("KORVANI_PACKAGE_HOST"), KORVANI_PACKAGE_HOST);
+std::string PackageHostName() {
+  return ResolvePackageHostName(std::getenv("KORVANI_PACKAGE_HOST"), KORVANI_PACKAGE_HOST);
 }
 
 }  // namespace korvani::catalogue

@@ -1,5 +1,6 @@
-#include "ChildProcess.h"
+#include "support/SpawnedChild.h"
 
+#include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -13,7 +14,7 @@
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
 
-namespace korvani::bench {
+namespace korvani::support {
 namespace {
 
 // Through syscall(): Debian 12's <sys/pidfd.h> declares pidfd_open without C linkage.
@@ -25,16 +26,32 @@ double Seconds(const timeval& time) {
   return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
 }
 
+// The C strings of `texts`, ended by a null pointer, as exec takes them.
+std::vector<char*> Pointers(const std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  pointers.reserve(texts.size() + 1);
+  for (const std::string& text : texts) {
+    pointers.push_back(const_cast<char*>(text.c_str()));
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
 }  // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
-  std::vector<char*> argv;
-  argv.reserve(arguments.size() + 1);
-  for (const std::string& argument : arguments) {
-    argv.push_back(const_cast<char*>(argument.c_str()));
+bool ChildEnding::ExitedCleanly() const {
+  return WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
+}
+
+SpawnedChild::SpawnedChild(const std::vector<std::string>& arguments,
+                           const std::optional<std::vector<std::string>>& environment) {
+  const std::vector<char*> argv = Pointers(arguments);
+  std::vector<char*> envp;
+  if (environment) {
+    envp = Pointers(*environment);
   }
-  argv.push_back(nullptr);
-  const int failure = posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(), environ);
+  const int failure = posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(),
+                                   environment ? envp.data() : environ);
   if (failure != 0) {
     throw std::runtime_error("cannot start " + arguments[0] + ": " + std::strerror(failure));
   }
@@ -46,14 +63,14 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
   }
 }
 
-ChildProcess::~ChildProcess() {
+SpawnedChild::~SpawnedChild() {
   if (!reaped_) {
     ::kill(pid_, SIGKILL);
     Reap();
   }
 }
 
-std::optional<double> ChildProcess::CpuSeconds() const {
+std::optional<double> SpawnedChild::CpuSeconds() const {
   timespec used{};
   if (reaped_ || clock_gettime(cpuClock_, &used) != 0) {
     return std::nullopt;
@@ -61,13 +78,13 @@ std::optional<double> ChildProcess::CpuSeconds() const {
   return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
 }
 
-void ChildProcess::Signal(int signal) const {
+void SpawnedChild::Signal(int signal) const {
   if (!reaped_) {
     ::kill(pid_, signal);
   }
 }
 
-ChildEnding ChildProcess::Reap() {
+ChildEnding SpawnedChild::Reap() {
   ChildEnding ending;
   rusage usage{};
   pid_t reaped = -1;
@@ -77,7 +94,22 @@ ChildEnding ChildProcess::Reap() {
   reaped_ = true;
   ending.userSeconds = Seconds(usage.ru_utime);
   ending.systemSeconds = Seconds(usage.ru_stime);
+  ending.peakResidentKib = usage.ru_maxrss;
   return ending;
 }
 
-}  // namespace korvani::bench
+std::optional<ChildEnding> SpawnedChild::ReapWithin(int timeoutMs) {
+  pollfd ended{EndFd(), POLLIN, 0};
+  int ready = -1;
+  do {
+    ready = ::poll(&ended, 1, timeoutMs);
+  } while (ready < 0 && errno == EINTR);
+  if (ready != 1) {
+    Signal(SIGKILL);
+    Reap();
+    return std::nullopt;
+  }
+  return Reap();
+}
+
+}  // namespace korvani::support

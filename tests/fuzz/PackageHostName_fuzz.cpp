@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
-#include "catalogue/PackageHost.h"
+#include "catalogue/PackageHostName.h"
 
 using korvani::fuzz::Require;
 
@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* override = input.c_str();
   const std::string_view overrideText(override);
 
-  const std::string host = korvani::catalogue::ResolvePackageHost(override, kCompiledIn);
+  const std::string host = korvani::catalogue::ResolvePackageHostName(override, kCompiledIn);
   Require(host == kCompiledIn || host == overrideText,
           "the host is the compiled-in one or the override itself");
   if (host == overrideText && overrideText != kCompiledIn) {
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (IsOrdinaryHostName(overrideText)) {
     Require(host == overrideText, "an ordinary host name with an optional port is accepted");
   }
-  Require(korvani::catalogue::ResolvePackageHost(nullptr, kCompiledIn) == kCompiledIn,
+  Require(korvani::catalogue::ResolvePackageHostName(nullptr, kCompiledIn) == kCompiledIn,
           "no override gives the compiled-in host");
   return 0;
 }

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QtTest>
+
+#include "e2e/FaultCases.h"
+#include "e2e/HttpsHost.h"
+#include "e2e/RunFolder.h"
+#include "support/host/PackageHostProcess.h"
+
+namespace korvani::e2e {
+
+// What a fault case leaves behind, in the test's process or in the program's own: the
+// folder holds the program and the package alone, the package is the new one or the
+// old one as the case expects, and each host saw the requests the case expects. Fails
+// the running test where it differs; call it last.
+inline void VerifyCaseEnd(const FaultCase& fault, const RunFolder& folder,
+                          const host::PackageHostProcess& host, const HttpsHost& https) {
+  const bool saved = fault.outcome == FaultCase::Outcome::Saved;
+  QCOMPARE(folder.Entries(), (QStringList{kPackage, kProgramName}));
+  if (!fault.destinationIsFolder) {
+    QVERIFY(folder.Package() == (saved ? host::PackageHostProcess::placeholderPackage(kPackage)
+                                       : RunFolder::OldPackage()));
+  }
+  if (fault.requests >= 0) {
+    QCOMPARE(host.requestLog().filter(" /downloads/").size(), fault.requests);
+  }
+  if (fault.https != FaultCase::Https::None) {
+    QCOMPARE(https.requests(), saved ? 1 : 0);
+  }
+}
+
+}  // namespace korvani::e2e
