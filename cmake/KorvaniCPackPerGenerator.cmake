@@ -4,3 +4,9 @@ if(CPACK_GENERATOR STREQUAL "TGZ")
   set(CPACK_COMPONENTS_ALL portable)
   set(CPACK_PACKAGING_INSTALL_PREFIX "")
 endif()
+
+# The archives' file and header times, the same as the changelog's date: cpack may run
+# long after the configure, and with or without $SOURCE_DATE_EPOCH.
+if(CPACK_KORVANI_SOURCE_DATE_EPOCH)
+  set(ENV{SOURCE_DATE_EPOCH} "${CPACK_KORVANI_SOURCE_DATE_EPOCH}")
+endif()

@@ -15,8 +15,9 @@ KORVANI_PACKAGES=(
   fonts-liberation2 qt6-wayland
   # the tests' and tools' build
   qt6-qpa-plugins libgl-dev libcpp-httplib-dev libxdamage-dev
-  # the packages: dpkg-shlibdeps, and file, which CPack runs to find the programs
-  dpkg-dev file
+  # the packages: dpkg-shlibdeps, and file, which CPack runs to find the programs; the
+  # packaging test's lintian and hardening-check (devscripts)
+  dpkg-dev file lintian devscripts
   # the fuzz targets (scripts/fuzz)
   clang libclang-rt-14-dev
   # the desktop the tests run on: X, a window manager, Wayland, screenshots

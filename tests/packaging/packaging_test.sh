@@ -3,16 +3,26 @@
 # Configures and builds the program in WORK/build with the packagers' preset ("release":
 # BUILD_TESTING=OFF), then checks:
 #   - the configure never looked for what only the tests and tools need;
-#   - `cmake --install` into a DESTDIR gives exactly the program, the README and the licence,
-#     and so does the install of FULL_BUILD, the tree with the tests, tools and benchmarks;
+#   - `cmake --install` into a DESTDIR gives exactly the program, the README and Debian's
+#     copyright and changelog.gz, and so does the install of FULL_BUILD, the tree with the
+#     tests, tools and benchmarks;
 #   - `--target package` makes the TGZ (one flat folder) and the DEB;
-#   - the DEB depends on Qt Widgets, libcurl, ALSA and the window's font, and holds no
-#     test, benchmark or tool file.
+#   - the DEB depends on Qt Widgets, libcurl, ALSA and the window's font, each once, holds
+#     no test, benchmark or tool file, and passes lintian (errors and warnings);
+#   - hardening-check finds every hardening feature in the shipped program, or the build
+#     shows it applied those that hardening-check cannot see there (below);
+#   - a second build in WORK/build-again gives the same TGZ and DEB, byte for byte.
 # WORK is kept between runs, so a second run rebuilds only what changed; LAUNCHER (ccache)
-# is used when given.
+# is used when given, for both builds.
 set -euo pipefail
 source_dir=$1 work=$2 full_build=$3 launcher=${4:-}
 build=$work/build
+again=$work/build-again
+# Both builds lie at the same depth under WORK: with it as ccache's base folder their
+# compile commands read alike and the second build takes the first one's objects.
+if [ -n "$launcher" ] && [ -z "${CCACHE_BASEDIR:-}" ]; then
+  export CCACHE_BASEDIR=$work
+fi
 failures=0
 fail() {
   echo "FAIL: $*" >&2
@@ -21,8 +31,9 @@ fail() {
 
 # The files an install of the default layout gives, under the prefix /usr.
 expected_install="usr/libexec/korvani-download/korvani-download
-usr/share/doc/korvani-download/LICENSE
-usr/share/doc/korvani-download/README.md"
+usr/share/doc/korvani-download/README.md
+usr/share/doc/korvani-download/changelog.gz
+usr/share/doc/korvani-download/copyright"
 # The portable folder in the TGZ.
 expected_tgz="korvani-download-VERSION-SYSTEM/LICENSE
 korvani-download-VERSION-SYSTEM/README.md
@@ -43,11 +54,15 @@ same_files() {
 }
 
 # --- Configure and build -----------------------------------------------------------------
+# configure_release TREE: configures TREE from the packagers' preset, as a packager would.
+configure_release() {
+  local tree=$1 configure=(cmake --preset release -B "$1" --fresh)
+  [ -n "$launcher" ] && configure+=(-DCMAKE_CXX_COMPILER_LAUNCHER="$launcher")
+  (cd "$source_dir" && "${configure[@]}") >"$tree.configure.log" 2>&1 ||
+    { cat "$tree.configure.log" >&2; echo "FAIL: configure $tree" >&2; exit 1; }
+}
 mkdir -p "$work"
-configure=(cmake --preset release -B "$build" --fresh)
-[ -n "$launcher" ] && configure+=(-DCMAKE_CXX_COMPILER_LAUNCHER="$launcher")
-(cd "$source_dir" && "${configure[@]}") >"$work/configure.log" 2>&1 ||
-  { cat "$work/configure.log" >&2; echo "FAIL: configure" >&2; exit 1; }
+configure_release "$build"
 # A packager's machine need not have cpp-httplib or Qt Test: the configure must not look.
 looked=$(grep -E '^(Qt6Test_DIR|Qt6Network_DIR|CPP_HTTPLIB_[A-Z_]*|pkgcfg_lib_CPP_HTTPLIB[A-Za-z_]*)[:=]' \
   "$build/CMakeCache.txt" || true)
@@ -107,9 +122,75 @@ shipped=$(echo "$deb_files" | grep -E "$not_shipped" || true)
 for field in Section Description; do
   [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "the DEB has no $field"
 done
+twice=$(echo "$depends" | tr ',' '\n' | sed 's/^ *//; s/[ (].*//' | LC_ALL=C sort | uniq -d)
+[ -z "$twice" ] || fail "the DEB's Depends names ${twice//$'\n'/ } more than once: $depends"
+if ! lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1; then
+  cat "$work/lintian.log" >&2
+  fail "lintian on $(basename "$deb")"
+fi
+
+# --- Hardening -----------------------------------------------------------------------------
+# hardening-check judges the program by the traces each feature leaves. Three can leave
+# none for reasons outside the build, so for those a verdict other than "yes" is taken
+# only with proof that the build applied the feature:
+#  - fortified functions: only calls whose buffer size the compiler knows become checked
+#    ones, and the program makes none (its memcpy and the like come from std::string);
+#  - stack clash probes: only frames larger than a page get them, and the program has none;
+#  - control flow marking: the linker marks the program only if every object is marked,
+#    and Debian 12's C library start files (crt1.o, crti.o, crtn.o) are not.
+rm -rf "$work/deb-root"
+dpkg-deb -x "$deb" "$work/deb-root"
+hardening=$(hardening-check "$work/deb-root/usr/libexec/korvani-download/korvani-download" 2>&1 || true)
+# compiled_with FLAG: every compile command of the release build has FLAG.
+compiled_with() {
+  local commands
+  commands=$(grep '"command"' "$build/compile_commands.json")
+  [ -n "$commands" ] && ! grep -vqF -- " $1 " <<<"$commands"
+}
+# objects_marked: all of the program's objects are marked for IBT and shadow stacks, and
+# the C library's start file is not, which is what leaves the program unmarked.
+objects_marked() {
+  local object
+  readelf -n "$(g++ -print-file-name=crti.o)" | grep -q 'x86 feature: IBT, SHSTK' && return 1
+  while read -r object; do
+    readelf -n "$object" | grep -q 'x86 feature: IBT, SHSTK' || return 1
+  done < <(find "$build/src" -name '*.o')
+}
+failures_before=$failures
+while IFS='|' read -r feature proof; do
+  verdict=$(sed -n "s/^ *$feature: //p" <<<"$hardening")
+  case $verdict in
+    yes*) ;;
+    *) if [ -z "$proof" ] || ! $proof; then
+         fail "hardening-check: $feature: ${verdict:-not reported}"
+       fi ;;
+  esac
+done <<'FEATURES'
+Position Independent Executable|
+Stack protected|
+Fortify Source functions|compiled_with -D_FORTIFY_SOURCE=2
+Read-only relocations|
+Immediate binding|
+Stack clash protection|compiled_with -fstack-clash-protection
+Control flow integrity|objects_marked
+FEATURES
+[ "$failures" -eq "$failures_before" ] || echo "$hardening" >&2
+
+# --- The same packages from another folder -------------------------------------------------
+configure_release "$again"
+rm -f "$again"/*.tar.gz "$again"/*.deb
+cmake --build "$again" --target package >"$work/again.log" 2>&1 ||
+  { cat "$work/again.log" >&2; echo "FAIL: --target package in $again" >&2; exit 1; }
+# Without a time to stamp them with, the packages take the time they are made.
+no_time=$(grep -ho 'Neither SOURCE_DATE_EPOCH nor a git history' "$build.configure.log" || true)
+for made in "$tgz" "$deb"; do
+  cmp "$made" "$again/$(basename "$made")" >&2 ||
+    fail "$(basename "$made") differs when built in $again${no_time:+ ($no_time)}"
+done
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2
   exit 1
 fi
-echo "packaging: install, TGZ and DEB as expected ($(basename "$tgz"), $(basename "$deb"))"
+echo "packaging: install, TGZ and DEB as expected, lintian-clean, hardened and the same from two" \
+  "folders ($(basename "$tgz"), $(basename "$deb"))"
