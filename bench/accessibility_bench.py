@@ -12,66 +12,50 @@ and as "pause" once it shows the result. Prints one line:
 
 import os
 import pathlib
-import select
 import shutil
-import signal
 import statistics
 import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests" / "support"))
+import atspi_client  # noqa: E402
+
 TITLE = "Setup - Korvani"
 
 
-def first_line(process, seconds):
-    ready, _, _ = select.select([process.stdout], [], [], seconds)
-    if not ready:
-        raise RuntimeError(f"{process.args[0]} said nothing within {seconds} s")
-    return process.stdout.readline().strip()
-
-
 def measure(program, package_host, rate, work):
-    runtime = work / "runtime"
-    runtime.mkdir(mode=0o700)
-    os.environ["XDG_RUNTIME_DIR"] = str(runtime)
-    bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-                           start_new_session=True)
-    host = fetch = None
-    try:
-        os.environ["DBUS_SESSION_BUS_ADDRESS"] = first_line(bus, 10)
-        sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests" / "support"))
-        import atspi_client
-        atspi_client.enable_accessibility()
+    with atspi_client.PrivateSession(work) as session:
         reader = atspi_client.Reader()
         host = subprocess.Popen([package_host, "--port", "0", "--generate", "--fault",
                                  f"trickle:{rate}"], stdout=subprocess.PIPE, text=True)
-        port = first_line(host, 10)
-        shutil.copy(program, work)
-        fetch = subprocess.Popen([str(work / pathlib.Path(program).name), "xp", "de"],
-                                 env=dict(os.environ, KORVANI_PACKAGE_HOST=f"127.0.0.1:{port}"))
-        window = reader.await_window(TITLE, fetch.pid, 10)
-        if window is None:
-            raise RuntimeError("the window never reached the reader")
-        passes = {"fetch": [], "pause": []}
-        while fetch.poll() is None:
-            try:
-                found = atspi_client.read_pass(window)
-            except Exception:  # the window went while it was read
-                break
-            if any(label.startswith("Downloading ... ") for label in found.labels):
-                passes["fetch"].append(found.seconds)
-            elif any(label.startswith("Download ") for label in found.labels):
-                passes["pause"].append(found.seconds)
-        fetch.wait(30)
-        return passes
-    finally:
-        for process in (fetch, host):
-            if process is not None and process.poll() is None:
-                process.kill()
-                process.wait()
-        os.killpg(bus.pid, signal.SIGKILL)
-        bus.wait()
+        fetch = None
+        try:
+            port = atspi_client.first_line(host, 10)
+            shutil.copy(program, work)
+            fetch = subprocess.Popen(
+                [str(work / pathlib.Path(program).name), "xp", "de"],
+                env=session.program_environment(KORVANI_PACKAGE_HOST=f"127.0.0.1:{port}"))
+            window = reader.await_window(TITLE, fetch.pid, 10)
+            if window is None:
+                raise RuntimeError("the window never reached the reader")
+            passes = {"fetch": [], "pause": []}
+            while fetch.poll() is None:
+                try:
+                    found = atspi_client.read_pass(window)
+                except Exception:  # the window went while it was read
+                    break
+                if any(label.startswith("Downloading ... ") for label in found.labels):
+                    passes["fetch"].append(found.seconds)
+                elif any(label.startswith("Download ") for label in found.labels):
+                    passes["pause"].append(found.seconds)
+            fetch.wait(30)
+            return passes
+        finally:
+            for process in (fetch, host):
+                if process is not None and process.poll() is None:
+                    process.kill()
+                    process.wait()
 
 
 def main():

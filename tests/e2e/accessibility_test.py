@@ -10,13 +10,13 @@ window still says it is downloading. Exits 77 (skipped) without an X display.
 
 import os
 import pathlib
-import select
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
-import time
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
+import atspi_client  # noqa: E402
 
 SKIPPED = 77
 TITLE = "Setup - Korvani"
@@ -25,77 +25,56 @@ PACKAGE_BYTES = 793 * 1024
 BYTES_PER_SECOND = 120 * 1024
 
 
-def first_line(process, seconds):
-    """The first line `process` writes, read with a deadline."""
-    ready, _, _ = select.select([process.stdout], [], [], seconds)
-    if not ready:
-        raise AssertionError(f"{process.args[0]} wrote nothing within {seconds} s")
-    return process.stdout.readline().strip()
-
-
 def check(condition, what):
     if not condition:
         raise AssertionError(what)
 
 
 def run(program, package_host, work):
-    # The accessibility bus and its registry live under the runtime folder, per display:
-    # a private one keeps them apart from any other session on this display.
-    runtime = work / "runtime"
-    runtime.mkdir(mode=0o700)
-    os.environ["XDG_RUNTIME_DIR"] = str(runtime)
-    # A session of its own, so that the bus takes the services it started along when
-    # it is stopped.
-    bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-                           start_new_session=True)
-    host = None
-    fetch = None
-    try:
-        # libatspi connects to the session bus when it loads: choose it first.
-        os.environ["DBUS_SESSION_BUS_ADDRESS"] = first_line(bus, 10)
-        sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
-        import atspi_client
-        atspi_client.enable_accessibility()
+    with atspi_client.PrivateSession(work) as session:
         reader = atspi_client.Reader()
-
         host = subprocess.Popen([package_host, "--port", "0", "--generate", "--fault",
                                  f"trickle:{BYTES_PER_SECOND}"], stdout=subprocess.PIPE, text=True)
-        port = first_line(host, 10)
-        folder = work / "program"
-        folder.mkdir()
-        shutil.copy(program, folder)
-        fetch = subprocess.Popen([str(folder / pathlib.Path(program).name), "xp", "en"],
-                                 env=dict(os.environ, KORVANI_PACKAGE_HOST=f"127.0.0.1:{port}"))
+        fetch = None
+        try:
+            port = atspi_client.first_line(host, 10)
+            folder = work / "program"
+            folder.mkdir()
+            shutil.copy(program, folder)
+            fetch = subprocess.Popen(
+                [str(folder / pathlib.Path(program).name), "xp", "en"],
+                env=session.program_environment(KORVANI_PACKAGE_HOST=f"127.0.0.1:{port}"))
 
-        window = reader.await_window(TITLE, fetch.pid, 10)
-        check(window is not None, f"no window named {TITLE!r} reached the reader")
-        downloading = lambda found: any(label.startswith("Downloading ... ") for label in found.labels)
-        first = reader.await_pass(window, downloading, 5)
-        check(first is not None, "the window never said it was downloading")
-        check(first.role in ("frame", "dialog"), f"the window is presented as a {first.role}")
-        check(first.name == TITLE, f"the window is named {first.name!r}")
-        check(first.bar_name == "Overall Progress", f"the bar is named {first.bar_name!r}")
-        check(PACKAGE in first.labels, f"no label names the package: {first.labels}")
+            window = reader.await_window(TITLE, fetch.pid, 10)
+            check(window is not None, f"no window named {TITLE!r} reached the reader")
+            first = reader.await_pass(window, downloading, 5)
+            check(first is not None, "the window never said it was downloading")
+            check(first.role in ("frame", "dialog"), f"the window is presented as a {first.role}")
+            check(first.name == TITLE, f"the window is named {first.name!r}")
+            check(first.bar_name == "Overall Progress", f"the bar is named {first.bar_name!r}")
+            check(PACKAGE in first.labels, f"no label names the package: {first.labels}")
 
-        second = reader.await_pass(
-            window, lambda found: found.bar_value > first.bar_value and downloading(found), 5)
-        check(second is not None, "the bar did not move on while the window said it was "
-                                  f"downloading; the first pass read {first}")
-        reader.close()
+            second = reader.await_pass(
+                window, lambda found: found.bar_value > first.bar_value and downloading(found), 5)
+            check(second is not None, "the bar did not move on while the window said it was "
+                                      f"downloading; the first pass read {first}")
+            reader.close()
 
-        check(fetch.wait(60) == 0, "the program did not end well")
-        saved = folder / PACKAGE
-        check(saved.exists() and saved.stat().st_size == PACKAGE_BYTES, "the package was not saved")
-        print(f"passes of {first.seconds * 1000:.0f} and {second.seconds * 1000:.0f} ms; "
-              f"the bar read {first.bar_value} then {second.bar_value}")
-    finally:
-        for process in (fetch, host):
-            if process is not None and process.poll() is None:
-                process.kill()
-                process.wait()
-        os.killpg(bus.pid, signal.SIGKILL)
-        bus.wait()
+            check(fetch.wait(60) == 0, "the program did not end well")
+            saved = folder / PACKAGE
+            check(saved.exists() and saved.stat().st_size == PACKAGE_BYTES,
+                  "the package was not saved")
+            print(f"passes of {first.seconds * 1000:.0f} and {second.seconds * 1000:.0f} ms; "
+                  f"the bar read {first.bar_value} then {second.bar_value}")
+        finally:
+            for process in (fetch, host):
+                if process is not None and process.poll() is None:
+                    process.kill()
+                    process.wait()
+
+
+def downloading(found):
+    return any(label.startswith("Downloading ... ") for label in found.labels)
 
 
 def main():

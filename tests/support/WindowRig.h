@@ -7,12 +7,7 @@
 
 #include "startup/Settings.h"
 #include "support/ScopedEnvironment.h"
-#include "support/fakes/EventLog.h"
-#include "support/fakes/FakeClock.h"
-#include "support/fakes/FakeEventWait.h"
-#include "support/fakes/FakeFileSystem.h"
-#include "support/fakes/FakeHttpClient.h"
-#include "support/fakes/FakeSound.h"
+#include "support/fakes/FakeServices.h"
 #include "support/fakes/FakeWindowStacking.h"
 #include "window/frmDownload.h"
 
@@ -41,30 +36,24 @@ struct WindowOptions {
 
 // The download window in this process, on fakes of every service it uses unless
 // the test hands in its own; the fakes log into one EventLog.
-struct WindowRig {
+struct WindowRig : fakes::FakeServices {
   using Options = WindowOptions;
 
-  fakes::EventLog log;
-  fakes::FakeHttpClient fakeHttp;
-  fakes::FakeSound fakeSound{log};
-  fakes::FakeFileSystem fakeFiles{log};
-  fakes::FakeClock fakeClock;
-  fakes::FakeEventWait fakeWait{fakeClock};
   fakes::FakeWindowStacking fakeStacking{log};
   ScopedEnvironment environment;  // before the form, which reads it
   window::frmDownload form;
 
   explicit WindowRig(Options options = {})
-      : fakeHttp(log, std::move(options.script)),
+      : FakeServices(std::move(options.script)),
         environment(options.environment),
         form(window::WindowServices{
-            {Pick<platform::HttpClient>(options.http, fakeHttp),
-             Pick<platform::Sound>(options.sound, fakeSound),
-             Pick<platform::FileSystem>(options.files, fakeFiles),
-             Pick<const platform::Clock>(options.clock, fakeClock),
-             Pick<platform::EventWait>(options.wait, fakeWait)},
+            {Pick<platform::HttpClient>(options.http, http),
+             Pick<platform::Sound>(options.sound, sound),
+             Pick<platform::FileSystem>(options.files, files),
+             Pick<const platform::Clock>(options.clock, clock),
+             Pick<platform::EventWait>(options.wait, wait)},
             Pick<platform::WindowStacking>(options.stacking, fakeStacking)}) {
-    fakeClock.autoAdvance = options.clockStep;
+    clock.autoAdvance = options.clockStep;
     startup::gstrOSFamily = options.osFamily;
     startup::gstrLanguage = options.language;
   }

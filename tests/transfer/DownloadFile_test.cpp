@@ -11,22 +11,13 @@
 #include <utility>
 #include <vector>
 
-#include "support/fakes/EventLog.h"
-#include "support/fakes/FakeClock.h"
-#include "support/fakes/FakeEventWait.h"
-#include "support/fakes/FakeFileSystem.h"
 #include "support/fakes/FakeHttpClient.h"
-#include "support/fakes/FakeSound.h"
+#include "support/fakes/FakeServices.h"
 #include "support/fakes/RecordingProgressView.h"
 
-using korvani::fakes::EventLog;
-using korvani::fakes::FakeClock;
-using korvani::fakes::FakeEventWait;
-using korvani::fakes::FakeFileSystem;
 using korvani::fakes::FakeHttpClient;
 using korvani::fakes::FakeHttpScript;
 using korvani::fakes::FakeRead;
-using korvani::fakes::FakeSound;
 using korvani::fakes::PatternBytes;
 using korvani::fakes::RecordingProgressView;
 
@@ -40,21 +31,14 @@ const std::string kUrl = "http://host/downloads/RUD.exe";
 constexpr double kUntouched = 42;
 
 // One fetch against fakes that share one log.
-struct Rig {
-  EventLog log;
-  FakeHttpClient http;
-  FakeSound sound{log};
-  FakeFileSystem files{log};
-  FakeClock clock;
-  FakeEventWait wait{clock};
+struct Rig : korvani::fakes::FakeServices {
   RecordingProgressView view{log};
   double byteCount = kUntouched;
 
-  explicit Rig(FakeHttpScript script) : http(log, std::move(script)) {}
+  using FakeServices::FakeServices;
 
   void Fetch(const std::string& url = kUrl, const std::string& folder = "") {
-    korvani::transfer::DownloadFile({http, sound, files, clock, wait}, url, byteCount, folder,
-                                    view);
+    korvani::transfer::DownloadFile(Transfer(), url, byteCount, folder, view);
   }
   // What the view shows on screen is what it held at its last repaint.
   QString ShownProgress() const { return QString::fromStdString(view.Progress().Painted()); }

@@ -45,7 +45,7 @@ struct WindowRun {
   support::WindowRig rig{
       {.script = {.openUrlFails = true}, .clockStep = 100ms, .stacking = &stacking}};
   window::frmDownload& form = rig.form;
-  fakes::FakeClock& clock = rig.fakeClock;
+  fakes::FakeClock& clock = rig.clock;
 };
 
 }  // namespace
