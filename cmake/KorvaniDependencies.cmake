@@ -26,6 +26,10 @@ find_package(Qt6 QUIET COMPONENTS Core Gui Widgets)
 korvani_require("Qt Widgets" "${Qt6Widgets_FOUND}" qt6-base-dev "${Qt6_VERSION}" 6.4)
 # moc and uic for every target that needs them.
 qt_standard_project_setup()
+# It also gives installed programs a RUNPATH of $ORIGIN and $ORIGIN/../lib, for Qt
+# libraries shipped beside them. Ours come from the system, and an installed program
+# must not look for libraries in whatever folder a setup program copies it to.
+set(CMAKE_INSTALL_RPATH "")
 
 find_package(CURL QUIET)
 # curl's own CMake file sets CURL_VERSION; CMake's find module, CURL_VERSION_STRING.

@@ -148,13 +148,17 @@ compiled_with() {
   [ -n "$commands" ] && ! grep -vqF -- " $1 " <<<"$commands"
 }
 # objects_marked: all of the program's objects are marked for IBT and shadow stacks, and
-# the C library's start file is not, which is what leaves the program unmarked.
+# the C library's start file is not, which is what leaves the program unmarked. The
+# objects are the ones the build has now (WORK is kept, and may hold files of sources
+# since renamed).
 objects_marked() {
-  local object
+  local object objects
   readelf -n "$(g++ -print-file-name=crti.o)" | grep -q 'x86 feature: IBT, SHSTK' && return 1
+  objects=$(ninja -C "$build" -t targets all | sed -n 's/^\(src\/[^:]*\.o\): .*/\1/p')
+  [ -n "$objects" ] || return 1
   while read -r object; do
-    readelf -n "$object" | grep -q 'x86 feature: IBT, SHSTK' || return 1
-  done < <(find "$build/src" -name '*.o')
+    readelf -n "$build/$object" | grep -q 'x86 feature: IBT, SHSTK' || return 1
+  done <<<"$objects"
 }
 failures_before=$failures
 while IFS='|' read -r feature proof; do
