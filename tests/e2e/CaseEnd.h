@@ -18,14 +18,14 @@ inline void VerifyCaseEnd(const FaultCase& fault, const RunFolder& folder,
   const bool saved = fault.outcome == FaultCase::Outcome::Saved;
   QCOMPARE(folder.Entries(), (QStringList{kPackage, kProgramName}));
   if (!fault.destinationIsFolder) {
-    QVERIFY(folder.Package() == (saved ? host::PackageHostProcess::placeholderPackage(kPackage)
+    QVERIFY(folder.Package() == (saved ? host::PackageHostProcess::PlaceholderPackage(kPackage)
                                        : RunFolder::OldPackage()));
   }
   if (fault.requests >= 0) {
-    QCOMPARE(host.requestLog().filter(" /downloads/").size(), fault.requests);
+    QCOMPARE(host.RequestLog().filter(" /downloads/").size(), fault.requests);
   }
   if (fault.https != FaultCase::Https::None) {
-    QCOMPARE(https.requests(), saved ? 1 : 0);
+    QCOMPARE(https.Requests(), saved ? 1 : 0);
   }
 }
 

@@ -113,7 +113,7 @@ class StuckSoundDevice {
                               .arg(fifo)
                               .toUtf8()) > 0;
   }
-  bool isReady() const { return ready_; }
+  bool IsReady() const { return ready_; }
   QString variable() const { return "ALSA_CONFIG_PATH=" + folder_.filePath("asoundrc"); }
 
  private:
@@ -192,30 +192,30 @@ class DesktopsTest : public QObject {
     QFETCH(bool, stuckSound);
     QFETCH(bool, saved);
     const StuckSoundDevice stuck;
-    QVERIFY(stuck.isReady());
+    QVERIFY(stuck.IsReady());
     if (stuckSound) {
       environment.append(stuck.variable());
     }
     support::X11Client bells;
     QVERIFY2(bells.IsOpen() && bells.CountBells(), "no XKB on the X server");
     host::PackageHostProcess host({"--generate"});
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
 
-    ProgramRun run(host.hostAndPort(), {.arguments = arguments, .environment = environment});
+    ProgramRun run(host.HostAndPort(), {.arguments = arguments, .environment = environment});
     const QString fault = run.EndFault(kRunDeadlineMs);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
 
     QCOMPARE(run.Saved(), saved);
     QCOMPARE(run.folder.Entries(), (QStringList{e2e::kPackage, e2e::kProgramName}));
-    QCOMPARE(host.requestLog().size(), saved ? 1 : 0);
+    QCOMPARE(host.RequestLog().size(), saved ? 1 : 0);
     QCOMPARE(bells.TakeBells(), saved ? 0 : 1);
   }
 
   // Qt never sees "-reverse", so the bar keeps filling from the left.
   void reverseIsAWordNotALayout() {
     host::PackageHostProcess host({"--generate", "--fault", "trickle:200000"});
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
-    ProgramRun run(host.hostAndPort(), {.arguments = {"-reverse"}});
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+    ProgramRun run(host.HostAndPort(), {.arguments = {"-reverse"}});
     support::X11Client x11;
     const auto window = x11.AwaitWindow(kTitle, kWindowDeadline);
     QVERIFY2(window, "the window never showed");
@@ -266,9 +266,9 @@ class DesktopsTest : public QObject {
       QSKIP(qPrintable(weston.refusal()));
     }
     host::PackageHostProcess host({"--generate"});
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
 
-    ProgramRun run(host.hostAndPort(), {.environment = weston.Session(withXWayland)});
+    ProgramRun run(host.HostAndPort(), {.environment = weston.Session(withXWayland)});
     if (withXWayland) {
       support::X11Client xwayland(weston.xDisplay().toLocal8Bit().constData());
       QVERIFY2(xwayland.IsOpen(), "XWayland's display cannot be reached");

@@ -19,35 +19,35 @@ class HttpsHost {
       return;
     }
     certificates_.emplace();
-    if (!certificates_->isReady()) {
-      failure_ = certificates_->failure();
+    if (!certificates_->IsReady()) {
+      failure_ = certificates_->Failure();
       return;
     }
     const auto leaf = https == FaultCase::Https::SelfSigned
                           ? host::TestCertificates::Leaf::SelfSigned
                           : host::TestCertificates::Leaf::SignedByTestCa;
     if (https == FaultCase::Https::TrustedCa) {
-      trustedCa_ = certificates_->caCertificate();
+      trustedCa_ = certificates_->CaCertificate();
     }
-    host_.emplace(QStringList{"--generate"} + certificates_->hostArguments(leaf));
-    failure_ = host_->failure();
+    host_.emplace(QStringList{"--generate"} + certificates_->HostArguments(leaf));
+    failure_ = host_->Failure();
   }
 
-  bool isReady() const { return failure_.isEmpty(); }
-  QString failure() const { return failure_; }
+  bool IsReady() const { return failure_.isEmpty(); }
+  QString Failure() const { return failure_; }
 
   // What the plain host needs besides --generate to send every download here.
-  QStringList redirectArguments() const {
+  QStringList RedirectArguments() const {
     if (!host_) {
       return {};
     }
-    return {"--fault", "redirect-to:" + host_->baseUrl()};
+    return {"--fault", "redirect-to:" + host_->BaseUrl()};
   }
   // The certificate the program must trust for this case; empty when none.
-  QString trustedCa() const { return trustedCa_; }
+  QString TrustedCa() const { return trustedCa_; }
   // Requests of /downloads/ that got through the TLS handshake to this host.
-  qsizetype requests() const {
-    return host_ ? host_->requestLog().filter(" /downloads/").size() : 0;
+  qsizetype Requests() const {
+    return host_ ? host_->RequestLog().filter(" /downloads/").size() : 0;
   }
 
  private:

@@ -54,10 +54,10 @@ class InProcessRunTest : public QObject {
   void resultLineAndFolderFollowTheServer() {
     QFETCH(FaultCase, fault);
     const e2e::HttpsHost https(fault.https);
-    QVERIFY2(https.isReady(), qPrintable(https.failure()));
+    QVERIFY2(https.IsReady(), qPrintable(https.Failure()));
     host::PackageHostProcess host(QStringList{"--generate"} + fault.hostArguments +
-                                  https.redirectArguments());
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+                                  https.RedirectArguments());
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
     const QString hostName = e2e::ServerAddress(fault, host);
     const e2e::RunFolder folder(e2e::kProgramName, "a program", fault);
 

@@ -30,23 +30,23 @@ struct CaseRun {
   std::optional<ProgramRun> run;
 
   explicit CaseRun(const FaultCase& fault) : https(fault.https) {
-    if (!https.isReady()) {
+    if (!https.IsReady()) {
       return;
     }
-    if (!https.trustedCa().isEmpty()) {
+    if (!https.TrustedCa().isEmpty()) {
       refusal = e2e::PrivateMountRefusal();
       if (!refusal.isEmpty()) {
         return;
       }
     }
-    host.emplace(QStringList{"--generate"} + fault.hostArguments + https.redirectArguments());
-    if (!host->isReady()) {
+    host.emplace(QStringList{"--generate"} + fault.hostArguments + https.RedirectArguments());
+    if (!host->IsReady()) {
       return;
     }
     run.emplace(e2e::ServerAddress(fault, *host),
                 ProgramRun::Options{.environment = e2e::kNoDisplay + fault.environment,
                                     .fault = fault,
-                                    .trustedCa = https.trustedCa()});
+                                    .trustedCa = https.TrustedCa()});
   }
 };
 
@@ -70,12 +70,12 @@ class ProgramFaultsTest : public QObject {
   void everyFaultEndsCleanly() {
     QFETCH(FaultCase, fault);
     CaseRun& started = *cases_.at(QTest::currentDataTag());
-    QVERIFY2(started.https.isReady(), qPrintable(started.https.failure()));
+    QVERIFY2(started.https.IsReady(), qPrintable(started.https.Failure()));
     if (!started.refusal.isEmpty()) {
       QSKIP(qPrintable("the test CA cannot be trusted in a private mount namespace: " +
                        started.refusal));
     }
-    QVERIFY2(started.host->isReady(), qPrintable(started.host->failure()));
+    QVERIFY2(started.host->IsReady(), qPrintable(started.host->Failure()));
     ProgramRun& run = *started.run;
     const host::PackageHostProcess& host = *started.host;
     const e2e::HttpsHost& https = started.https;
@@ -90,11 +90,11 @@ class ProgramFaultsTest : public QObject {
   // An OS family the catalogue does not list: nothing is asked of the host.
   void unlistedFamilyFetchesNothing() {
     host::PackageHostProcess host({"--generate"});
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
-    ProgramRun run(host.hostAndPort(), {.arguments = {"XP", "de"}, .environment = e2e::kNoDisplay});
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+    ProgramRun run(host.HostAndPort(), {.arguments = {"XP", "de"}, .environment = e2e::kNoDisplay});
     const QString end = run.EndFault();
     QVERIFY2(end.isEmpty(), qPrintable(end));
-    QVERIFY(host.requestLog().isEmpty());
+    QVERIFY(host.RequestLog().isEmpty());
     QCOMPARE(run.folder.Entries(), (QStringList{e2e::kPackage, e2e::kProgramName}));
     QVERIFY(run.folder.Package() == e2e::RunFolder::OldPackage());
   }

@@ -95,7 +95,7 @@ class ProgramRun {
   bool Finished() const { return process.state() == QProcess::NotRunning; }
   // The package the host serves lies where the old one was.
   bool Saved() const {
-    return folder.Package() == host::PackageHostProcess::placeholderPackage(kPackage);
+    return folder.Package() == host::PackageHostProcess::PlaceholderPackage(kPackage);
   }
 
   // What is wrong with the end of the run, once it has ended within `deadlineMs`:

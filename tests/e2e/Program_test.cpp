@@ -74,10 +74,10 @@ class ProgramTest : public QObject {
     package.write(body);
     package.close();
     host::PackageHostProcess host({"--root", served.path()});
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
     QDateTime finishedAt;
 
-    ProgramRun run(host.hostAndPort(), {.arguments = {"xp", "de"}});
+    ProgramRun run(host.HostAndPort(), {.arguments = {"xp", "de"}});
     connect(&run.process, &QProcess::finished, this,
             [&] { finishedAt = QDateTime::currentDateTimeUtc(); });
     const auto window = AwaitTopmostWindow(x11_, run);
@@ -95,15 +95,15 @@ class ProgramTest : public QObject {
     const qint64 shownAfterResult = QFileInfo(saved).lastModified().msecsTo(finishedAt);
     QVERIFY2(shownAfterResult >= 2000 && shownAfterResult <= 3000,
              qPrintable(QString("%1 ms").arg(shownAfterResult)));
-    QCOMPARE(host.requestLog().size(), 1);
+    QCOMPARE(host.RequestLog().size(), 1);
   }
 
   // Closing the window during the pause ends the program at once, after the
   // one fetch.
   void closingDuringThePauseEndsTheProgram() {
     host::PackageHostProcess host({"--generate"});
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
-    ProgramRun run(host.hostAndPort(), {});
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+    ProgramRun run(host.HostAndPort(), {});
     const auto window = x11_.AwaitWindow(kTitle, 10s);
     QVERIFY2(window, "the window never showed");
     QTRY_VERIFY_WITH_TIMEOUT(run.Saved() || run.Finished(), 10000);
@@ -115,7 +115,7 @@ class ProgramTest : public QObject {
 
     QVERIFY2(run.finishedAt - closedAt < 1000,
              qPrintable(QString("%1 ms after the close").arg(run.finishedAt - closedAt)));
-    QCOMPARE(host.requestLog().size(), 1);
+    QCOMPARE(host.RequestLog().size(), 1);
     QVERIFY(run.Saved());
   }
 
@@ -131,8 +131,8 @@ class ProgramTest : public QObject {
   void answersPingsDuringTheFetch() {
     QFETCH(QString, fault);
     host::PackageHostProcess host({"--generate", "--fault", fault});
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
-    ProgramRun run(host.hostAndPort(), {});
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+    ProgramRun run(host.HostAndPort(), {});
     const auto window = AwaitTopmostWindow(x11_, run);
     QVERIFY2(window, "the window never showed on top");
 
@@ -153,8 +153,8 @@ class ProgramTest : public QObject {
   // shows again as it did before, while the fetch still runs.
   void repaintsWhatAnotherWindowUncovers() {
     host::PackageHostProcess host({"--generate", "--fault", "trickle:204800"});
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
-    ProgramRun run(host.hostAndPort(), {});
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+    ProgramRun run(host.HostAndPort(), {});
     const auto window = AwaitTopmostWindow(x11_, run);
     QVERIFY2(window, "the window never showed on top");
     const support::ScreenShot before = x11_.Shot(*window);
@@ -175,8 +175,8 @@ class ProgramTest : public QObject {
   // until the package is saved, then goes at once, with no second request.
   void closeDuringTheFetchWaitsForThePause() {
     host::PackageHostProcess host({"--generate", "--fault", "trickle:204800"});
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
-    ProgramRun run(host.hostAndPort(), {});
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+    ProgramRun run(host.HostAndPort(), {});
     const auto window = AwaitTopmostWindow(x11_, run);
     QVERIFY2(window, "the window never showed on top");
     QVERIFY(run.folder.Package() == e2e::RunFolder::OldPackage());
@@ -192,7 +192,7 @@ class ProgramTest : public QObject {
              qPrintable(QString("%1 ms after the package").arg(goneAfterSave)));
     const QString end = run.EndFault(5000);
     QVERIFY2(end.isEmpty(), qPrintable(end));
-    QCOMPARE(host.requestLog().size(), 1);
+    QCOMPARE(host.RequestLog().size(), 1);
   }
 };
 

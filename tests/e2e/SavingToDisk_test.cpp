@@ -43,7 +43,7 @@ constexpr qint64 kMiB = qint64{1} << 20;
 // Sent to `host`, without a display: these runs look only at the disk.
 QProcessEnvironment SentTo(const host::PackageHostProcess& host) {
   return support::EnvironmentWith(e2e::kNoDisplay +
-                                  QStringList{"KORVANI_PACKAGE_HOST=" + host.hostAndPort()});
+                                  QStringList{"KORVANI_PACKAGE_HOST=" + host.HostAndPort()});
 }
 
 // Runs `process` to its end; false when it outlived `deadlineMs` (it is killed then).
@@ -229,7 +229,7 @@ class SavingToDiskTest : public QObject {
     for (int i = 0; i < 2; ++i) {
       host::PackageHostProcess host({"--file", QString("%1=%2").arg(e2e::kPackage).arg(sizes[i])},
                                     120000);
-      QVERIFY2(host.isReady(), qPrintable(host.failure()));
+      QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
       const e2e::RunFolder folder(kProgramName, ProgramBytes(), FaultCase{});
       peaks[i] = PeakResidentKib(folder, host, 300000);
       QVERIFY2(peaks[i], "the run failed");
@@ -248,7 +248,7 @@ class SavingToDiskTest : public QObject {
       QSKIP(qPrintable("no private mount namespace: " + refusal));
     }
     host::PackageHostProcess host({"--generate"});
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
     const e2e::RunFolder folder(kProgramName, ProgramBytes(), FaultCase{});
     const QStringList entries = folder.Entries();
 
@@ -260,7 +260,7 @@ class SavingToDiskTest : public QObject {
     QVERIFY(Finish(run, 30000));
 
     VerifyQuietEnd(run);
-    QVERIFY(host.requestLog().isEmpty());
+    QVERIFY(host.RequestLog().isEmpty());
     QCOMPARE(folder.Entries(), entries);
     QVERIFY(folder.Package() == e2e::RunFolder::OldPackage());
   }
@@ -278,7 +278,7 @@ class SavingToDiskTest : public QObject {
     for (const QStringList& hostArguments :
          {QStringList{"--file", firstSize}, QStringList{"--generate"}}) {
       host::PackageHostProcess host(hostArguments);
-      QVERIFY2(host.isReady(), qPrintable(host.failure()));
+      QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
       QProcess run;
       run.setProcessEnvironment(SentTo(host));
       run.start(program, {});
@@ -292,8 +292,8 @@ class SavingToDiskTest : public QObject {
       QVERIFY(saved.open(QIODevice::ReadOnly));
       QVERIFY(saved.readAll() ==
               (hostArguments.contains("--generate")
-                   ? host::PackageHostProcess::placeholderPackage(e2e::kPackage)
-                   : host::PackageHostProcess::generatedContent(e2e::kPackage, 300000)));
+                   ? host::PackageHostProcess::PlaceholderPackage(e2e::kPackage)
+                   : host::PackageHostProcess::GeneratedContent(e2e::kPackage, 300000)));
     }
   }
 
@@ -311,9 +311,9 @@ class SavingToDiskTest : public QObject {
   void killedPartWayLeavesOldOrNewWhole() {
     QFETCH(KillMoment, moment);
     host::PackageHostProcess host({"--generate", "--fault", "trickle:400000"});
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
     const e2e::RunFolder folder(kProgramName, ProgramBytes(), FaultCase{});
-    const QByteArray package = host::PackageHostProcess::placeholderPackage(e2e::kPackage);
+    const QByteArray package = host::PackageHostProcess::PlaceholderPackage(e2e::kPackage);
 
     QProcess run;
     run.setProcessEnvironment(SentTo(host));
@@ -322,7 +322,7 @@ class SavingToDiskTest : public QObject {
     if (moment.afterSave) {
       QTRY_VERIFY_WITH_TIMEOUT(folder.Package() == package, 20000);
     } else {
-      QTRY_VERIFY_WITH_TIMEOUT(!host.requestLog().isEmpty(), 10000);
+      QTRY_VERIFY_WITH_TIMEOUT(!host.RequestLog().isEmpty(), 10000);
       const qint64 wanted = qRound64(moment.shareWritten * static_cast<qreal>(package.size()));
       QTRY_VERIFY_WITH_TIMEOUT(BytesBeingWritten(run.processId(), folder.path()) >= wanted, 20000);
     }
@@ -348,7 +348,7 @@ class SavingToDiskTest : public QObject {
     constexpr qint64 kBody = 64 * kMiB;
     host::PackageHostProcess host({"--file", QString("%1=%2").arg(e2e::kPackage).arg(kBody)},
                                   60000);
-    QVERIFY2(host.isReady(), qPrintable(host.failure()));
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
     // The program and the old package in a folder of their own, copied into a tmpfs
     // that has 1 MiB left over.
     const e2e::RunFolder staged(kProgramName, ProgramBytes(), FaultCase{});
@@ -370,7 +370,7 @@ class SavingToDiskTest : public QObject {
     QVERIFY(Finish(run, 60000));
 
     VerifyQuietEnd(run);
-    QCOMPARE(host.requestLog().size(), 1);
+    QCOMPARE(host.RequestLog().size(), 1);
     QFile entries(left.filePath("entries"));
     QVERIFY(entries.open(QIODevice::ReadOnly));
     QStringList names = QString::fromUtf8(entries.readAll()).split('\n', Qt::SkipEmptyParts);

@@ -22,7 +22,7 @@ inline QString ServerAddress(const FaultCase& fault, const host::PackageHostProc
     case FaultCase::Server::Live:
       break;
   }
-  return host.hostAndPort();
+  return host.HostAndPort();
 }
 
 }  // namespace korvani::e2e

@@ -107,8 +107,8 @@ Fetched Fetch(const QString& url, int readSize) {
 // A loopback port nothing listens on: the port of a host that has been stopped.
 quint16 ClosedPort() {
   PackageHostProcess host;
-  const quint16 port = host.port();
-  host.stop();
+  const quint16 port = host.Port();
+  host.Stop();
   return port;
 }
 
@@ -168,11 +168,11 @@ void CurlHttpClientTest::deliversWhatTheServerAnswers() {
   const auto& [fault, size, readSize, outcome, mostWaits] = answer;
   PackageHostProcess host(
       {"--port", "0", "--file", QStringLiteral("%1=%2").arg(kPackage).arg(size), "--fault", fault});
-  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
 
-  const Fetched fetched = Fetch(host.url(kPackage), readSize);
+  const Fetched fetched = Fetch(host.Url(kPackage), readSize);
 
-  const QByteArray served = PackageHostProcess::generatedContent(kPackage, size);
+  const QByteArray served = PackageHostProcess::GeneratedContent(kPackage, size);
   QVERIFY(!fetched.wroteBeyondBuffer);
   QVERIFY(fetched.largestRead <= static_cast<std::size_t>(readSize));
   if (mostWaits >= 0) {
@@ -204,21 +204,21 @@ void CurlHttpClientTest::deliversWhatTheServerAnswers() {
 
 void CurlHttpClientTest::sendsOneGetWithTheAgentText() {
   PackageHostProcess host({"--port", "0", "--file", kPackage + "=1000"});
-  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
 
-  QVERIFY(Fetch(host.url(kPackage), kFetchReadSize).opened);
+  QVERIFY(Fetch(host.Url(kPackage), kFetchReadSize).opened);
 
-  QCOMPARE(host.requestLog(), QStringList{"GET /downloads/package.exe VB Program"});
+  QCOMPARE(host.RequestLog(), QStringList{"GET /downloads/package.exe VB Program"});
 }
 
 void CurlHttpClientTest::givesUpARedirectLoopAfterTenHops() {
   PackageHostProcess host(
       {"--port", "0", "--file", kPackage + "=1000", "--fault", "redirect-loop"});
-  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
 
-  QVERIFY(!Fetch(host.url(kPackage), kFetchReadSize).opened);
+  QVERIFY(!Fetch(host.Url(kPackage), kFetchReadSize).opened);
 
-  QCOMPARE(host.requestLog().size(), 1 + 10);
+  QCOMPARE(host.RequestLog().size(), 1 + 10);
 }
 
 void CurlHttpClientTest::ignoresProxyEnvironment_data() {
@@ -234,17 +234,17 @@ void CurlHttpClientTest::ignoresProxyEnvironment_data() {
 void CurlHttpClientTest::ignoresProxyEnvironment() {
   QFETCH(QByteArray, variable);
   PackageHostProcess host({"--port", "0", "--file", kPackage + "=50000"});
-  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
   ScopedEnvironment environment;
   environment.Set(variable, "http://127.0.0.1:" + QByteArray::number(ClosedPort()));
   environment.Set("no_proxy", "");
   environment.Set("NO_PROXY", "");
 
-  const Fetched fetched = Fetch(host.url(kPackage), kFetchReadSize);
+  const Fetched fetched = Fetch(host.Url(kPackage), kFetchReadSize);
 
   QVERIFY(fetched.opened);
   QCOMPARE(fetched.last, ReadResult::Status::End);
-  QVERIFY(fetched.body == PackageHostProcess::generatedContent(kPackage, 50000));
+  QVERIFY(fetched.body == PackageHostProcess::GeneratedContent(kPackage, 50000));
 }
 
 void CurlHttpClientTest::opensNothingItMayNotFetch_data() {
@@ -261,16 +261,16 @@ void CurlHttpClientTest::opensNothingItMayNotFetch_data() {
 void CurlHttpClientTest::opensNothingItMayNotFetch() {
   QFETCH(QString, url);
   PackageHostProcess host({"--port", "0", "--file", kPackage + "=1000"});
-  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
   if (url.contains("%2")) {
-    url = url.arg(host.hostAndPort(), QString::number(ClosedPort()));
+    url = url.arg(host.HostAndPort(), QString::number(ClosedPort()));
   } else if (url.contains("%1")) {
-    url = url.arg(host.hostAndPort());
+    url = url.arg(host.HostAndPort());
   }
 
   QVERIFY(!Fetch(url, kFetchReadSize).opened);
 
-  QCOMPARE(host.requestLog(), QStringList());
+  QCOMPARE(host.RequestLog(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(CurlHttpClientTest)

@@ -242,9 +242,9 @@ void PackageHostToolTest::answersEachFaultMode() {
   const auto& [fault, status, body, chunked, location, locationStatus, atLeastMs] = expected;
 
   PackageHostProcess host({"--generate", "--fault", fault});
-  QVERIFY2(host.isReady(), qPrintable(host.failure()));
-  const RawResponse response = Get(host.port(), kPackageTarget);
-  const QByteArray package = PackageHostProcess::placeholderPackage(kPackage);
+  QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+  const RawResponse response = Get(host.Port(), kPackageTarget);
+  const QByteArray package = PackageHostProcess::PlaceholderPackage(kPackage);
 
   QVERIFY(response.closedByHost);
   QCOMPARE(response.status, status);
@@ -278,7 +278,7 @@ void PackageHostToolTest::answersEachFaultMode() {
       break;
   }
   if (locationStatus != 0) {
-    const RawResponse moved = Get(host.port(), location);
+    const RawResponse moved = Get(host.Port(), location);
     QCOMPARE(moved.status, locationStatus);
     if (locationStatus == 200) {
       QVERIFY(moved.body == package);
@@ -302,12 +302,12 @@ void PackageHostToolTest::stopsWhileHoldingAnAnswerBack() {
   QFETCH(qint64, bodyBeforeStop);
 
   PackageHostProcess host({"--generate", "--fault", fault});
-  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+  QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
   QTcpSocket socket;
-  QVERIFY(SendGet(socket, host.port(), kPackageTarget, "tool test"));
+  QVERIFY(SendGet(socket, host.Port(), kPackageTarget, "tool test"));
   qint64 bodyReceived = 0;
   if (bodyBeforeStop < 0) {
-    QTRY_COMPARE_WITH_TIMEOUT(host.requestLog().size(), 1, kResponseDeadlineMs);
+    QTRY_COMPARE_WITH_TIMEOUT(host.RequestLog().size(), 1, kResponseDeadlineMs);
   } else {
     const RawResponse before = ReadResponse(socket, bodyBeforeStop);
     QCOMPARE(before.status, 200);
@@ -315,7 +315,7 @@ void PackageHostToolTest::stopsWhileHoldingAnAnswerBack() {
     bodyReceived = before.body.size();
   }
 
-  QVERIFY(host.stop(5000));
+  QVERIFY(host.Stop(5000));
   bodyReceived += ReadUntilClosed(socket).size();
   if (bodyBeforeStop == kBytesBeforeStall) {
     QCOMPARE(bodyReceived, kBytesBeforeStall);  // nothing was sent after the stall began
@@ -326,27 +326,27 @@ void PackageHostToolTest::stopsWhileHoldingAnAnswerBack() {
 // only the test CA accepts it for 127.0.0.1 and gets the package; plain HTTP gets no answer.
 void PackageHostToolTest::servesHttpsWithTheGivenCertificate() {
   const TestCertificates certificates;
-  QVERIFY2(certificates.isReady(), qPrintable(certificates.failure()));
+  QVERIFY2(certificates.IsReady(), qPrintable(certificates.Failure()));
   PackageHostProcess host(QStringList{"--generate"} +
-                          certificates.hostArguments(TestCertificates::Leaf::SignedByTestCa));
-  QVERIFY2(host.isReady(), qPrintable(host.failure()));
+                          certificates.HostArguments(TestCertificates::Leaf::SignedByTestCa));
+  QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
   const QByteArray& target = kPackageTarget;
 
   QSslSocket socket;
   QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-  tls.setCaCertificates(QSslCertificate::fromPath(certificates.caCertificate()));
+  tls.setCaCertificates(QSslCertificate::fromPath(certificates.CaCertificate()));
   tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
   socket.setSslConfiguration(tls);
-  socket.connectToHostEncrypted("127.0.0.1", host.port());
+  socket.connectToHostEncrypted("127.0.0.1", host.Port());
   QVERIFY2(socket.waitForEncrypted(kResponseDeadlineMs), qPrintable(socket.errorString()));
   socket.write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   const RawResponse response = ReadResponse(socket, kPackageSize);
   QCOMPARE(response.status, 200);
-  QVERIFY(response.body == PackageHostProcess::placeholderPackage(kPackage));
+  QVERIFY(response.body == PackageHostProcess::PlaceholderPackage(kPackage));
 
-  QCOMPARE(Get(host.port(), target).status, 0);
-  QCOMPARE(host.requestLog().size(), 1);
-  QVERIFY(host.stop());
+  QCOMPARE(Get(host.Port(), target).status, 0);
+  QCOMPARE(host.RequestLog().size(), 1);
+  QVERIFY(host.Stop());
 }
 
 void PackageHostToolTest::servesOnlyKnownNamesUnderDownloads_data() {
@@ -360,7 +360,7 @@ void PackageHostToolTest::servesOnlyKnownNamesUnderDownloads_data() {
   QTest::newRow("generated file") << TargetAnswer{
       .target = "/downloads/gen.bin",
       .status = 200,
-      .body = PackageHostProcess::generatedContent("gen.bin", 1000)};
+      .body = PackageHostProcess::GeneratedContent("gen.bin", 1000)};
   QTest::newRow("empty generated file")
       << TargetAnswer{.target = "/downloads/none.bin", .status = 200};
   QTest::newRow("missing name") << TargetAnswer{.target = "/downloads/missing.exe"};
@@ -389,8 +389,8 @@ void PackageHostToolTest::servesOnlyKnownNamesUnderDownloads() {
 
   PackageHostProcess host(
       {"--root", outer.filePath("served"), "--file", "gen.bin=1000", "--file", "none.bin=0"});
-  QVERIFY2(host.isReady(), qPrintable(host.failure()));
-  const RawResponse response = Get(host.port(), target);
+  QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+  const RawResponse response = Get(host.Port(), target);
   QCOMPARE(response.status, status);
   if (status == 200) {
     QCOMPARE(response.headers.value("content-length").toLongLong(), body.size());
@@ -412,19 +412,19 @@ void PackageHostToolTest::servesEveryCataloguePackage() {
   QFETCH(qint64, kilobytes);
 
   PackageHostProcess host({"--generate"});
-  QVERIFY2(host.isReady(), qPrintable(host.failure()));
-  const RawResponse response = Get(host.port(), "/downloads/" + name.toLatin1());
+  QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+  const RawResponse response = Get(host.Port(), "/downloads/" + name.toLatin1());
   QCOMPARE(response.status, 200);
   QCOMPARE(response.body.size(), kilobytes * 1024);
-  QVERIFY(response.body == PackageHostProcess::generatedContent(name, kilobytes * 1024));
+  QVERIFY(response.body == PackageHostProcess::GeneratedContent(name, kilobytes * 1024));
 }
 
 void PackageHostToolTest::logsEachRequestOnArrival() {
   PackageHostProcess host({"--generate"});
-  QVERIFY2(host.isReady(), qPrintable(host.failure()));
-  QCOMPARE(Get(host.port(), kPackageTarget + "?lang=de", "VB Program").status, 200);
-  QCOMPARE(Get(host.port(), "/nothing", "probe").status, 404);
-  QCOMPARE(host.requestLog(),
+  QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+  QCOMPARE(Get(host.Port(), kPackageTarget + "?lang=de", "VB Program").status, 200);
+  QCOMPARE(Get(host.Port(), "/nothing", "probe").status, 404);
+  QCOMPARE(host.RequestLog(),
            QStringList({"GET " + kPackageTarget + "?lang=de VB Program", "GET /nothing probe"}));
 }
 
@@ -447,8 +447,8 @@ void PackageHostToolTest::refusesBadCommandLine() {
   QFETCH(QStringList, arguments);
 
   const PackageHostProcess host(arguments);
-  QVERIFY(!host.isReady());
-  QVERIFY2(host.failure().contains("exited with status 2"), qPrintable(host.failure()));
+  QVERIFY(!host.IsReady());
+  QVERIFY2(host.Failure().contains("exited with status 2"), qPrintable(host.Failure()));
 }
 
 void PackageHostToolTest::generatedContentDependsOnNameAndOffsetOnly() {

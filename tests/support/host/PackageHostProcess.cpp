@@ -23,12 +23,12 @@ PackageHostProcess::PackageHostProcess(const QStringList& arguments, int startDe
     failure_ = "cannot create a folder for the request log: " + logFolder_.errorString();
     return;
   }
-  process_.setProgram(binaryPath());
+  process_.setProgram(BinaryPath());
   process_.setArguments(arguments + QStringList{"--log", LogPath(logFolder_)});
   const QDeadlineTimer deadline(startDeadlineMs);
   process_.start(QIODevice::ReadOnly);
   if (!process_.waitForStarted(static_cast<int>(deadline.remainingTime()))) {
-    failure_ = "cannot start " + binaryPath() + ": " + process_.errorString();
+    failure_ = "cannot start " + BinaryPath() + ": " + process_.errorString();
     return;
   }
   while (!process_.canReadLine()) {
@@ -58,22 +58,22 @@ PackageHostProcess::PackageHostProcess(const QStringList& arguments, int startDe
 }
 
 PackageHostProcess::~PackageHostProcess() {
-  stop();
+  Stop();
 }
 
-QString PackageHostProcess::baseUrl() const {
-  return (https_ ? "https://" : "http://") + hostAndPort();
+QString PackageHostProcess::BaseUrl() const {
+  return (https_ ? "https://" : "http://") + HostAndPort();
 }
 
-QString PackageHostProcess::hostAndPort() const {
+QString PackageHostProcess::HostAndPort() const {
   return QStringLiteral("127.0.0.1:%1").arg(port_);
 }
 
-QString PackageHostProcess::url(const QString& name) const {
-  return baseUrl() + "/downloads/" + name;
+QString PackageHostProcess::Url(const QString& name) const {
+  return BaseUrl() + "/downloads/" + name;
 }
 
-QStringList PackageHostProcess::requestLog() const {
+QStringList PackageHostProcess::RequestLog() const {
   QFile log(LogPath(logFolder_));
   if (!log.open(QIODevice::ReadOnly | QIODevice::Text)) {
     return {};
@@ -81,7 +81,7 @@ QStringList PackageHostProcess::requestLog() const {
   return QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
-bool PackageHostProcess::stop(int deadlineMs) {
+bool PackageHostProcess::Stop(int deadlineMs) {
   if (stopped_) {
     return stoppedCleanly_;
   }
@@ -100,17 +100,17 @@ bool PackageHostProcess::stop(int deadlineMs) {
   return false;
 }
 
-QByteArray PackageHostProcess::generatedContent(const QString& name, qint64 size) {
+QByteArray PackageHostProcess::GeneratedContent(const QString& name, qint64 size) {
   const std::string content =
       packagehost::GeneratedContent(name.toStdString(), static_cast<std::size_t>(size));
   return {content.data(), static_cast<qsizetype>(content.size())};
 }
 
-QByteArray PackageHostProcess::placeholderPackage(const QString& name) {
+QByteArray PackageHostProcess::PlaceholderPackage(const QString& name) {
   for (const auto& package : catalogue::CataloguePackages()) {
     if (QLatin1StringView(package.fileName.data(),
                           static_cast<qsizetype>(package.fileName.size())) == name) {
-      return generatedContent(name, qint64{package.kilobytes} * 1024);
+      return GeneratedContent(name, qint64{package.kilobytes} * 1024);
     }
   }
   return {};

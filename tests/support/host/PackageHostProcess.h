@@ -11,8 +11,8 @@ namespace korvani::host {
 // korvani-package-host run as a child process for one test, on a port of its own.
 //
 //   PackageHostProcess host({"--generate", "--fault", "short"});
-//   QVERIFY2(host.isReady(), qPrintable(host.failure()));
-//   ... fetch host.url("RUD_UZ7_de.exe") ...
+//   QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+//   ... fetch host.Url("RUD_UZ7_de.exe") ...
 //
 // The host is stopped when the object goes. It also ends by itself when the thread that
 // started it ends, so create it on the thread that runs the test.
@@ -26,30 +26,30 @@ class PackageHostProcess {
   PackageHostProcess& operator=(const PackageHostProcess&) = delete;
 
   // True once the host has said which port it listens on.
-  bool isReady() const { return port_ != 0; }
+  bool IsReady() const { return port_ != 0; }
   // Why the host is not ready, with what it wrote to stderr; empty when it is.
-  QString failure() const { return failure_; }
+  QString Failure() const { return failure_; }
 
-  quint16 port() const { return port_; }
+  quint16 Port() const { return port_; }
   // "http://127.0.0.1:PORT", or "https://..." when started with --tls-cert
-  QString baseUrl() const;
+  QString BaseUrl() const;
   // "127.0.0.1:PORT"
-  QString hostAndPort() const;
-  // baseUrl() + "/downloads/" + `name`
-  QString url(const QString& name) const;
+  QString HostAndPort() const;
+  // BaseUrl() + "/downloads/" + `name`
+  QString Url(const QString& name) const;
 
   // One line per request received so far, "<METHOD> <target> <User-Agent>", oldest first.
-  QStringList requestLog() const;
+  QStringList RequestLog() const;
 
   // Sends SIGTERM and waits at most `deadlineMs`; kills the host when it is still there.
   // True when it ended on its own with exit status 0. Later calls return the same.
-  bool stop(int deadlineMs = 10000);
+  bool Stop(int deadlineMs = 10000);
 
   // The bytes the host serves for a generated file (--generate or --file) of that size.
-  static QByteArray generatedContent(const QString& name, qint64 size);
+  static QByteArray GeneratedContent(const QString& name, qint64 size);
   // The bytes of one of the packages --generate serves; empty for any other name.
-  static QByteArray placeholderPackage(const QString& name);
-  static QString binaryPath() { return QStringLiteral(KORVANI_PACKAGE_HOST_BINARY); }
+  static QByteArray PlaceholderPackage(const QString& name);
+  static QString BinaryPath() { return QStringLiteral(KORVANI_PACKAGE_HOST_BINARY); }
 
  private:
   QTemporaryDir logFolder_;

@@ -28,10 +28,10 @@ TestCertificates::TestCertificates(int deadlineMs) {
                                      "-addext", "basicConstraints=critical,CA:TRUE",
                                      "-addext", "keyUsage=critical,keyCertSign",
                                      "-keyout", file("ca.key"),
-                                     "-out",    caCertificate()};
+                                     "-out",    CaCertificate()};
   const QStringList signedByCa = QStringList{"req", "-x509"} + kNewKey + kServerFor127 +
                                  QStringList{"-addext", "basicConstraints=critical,CA:FALSE",
-                                             "-CA",     caCertificate(),
+                                             "-CA",     CaCertificate(),
                                              "-CAkey",  file("ca.key"),
                                              "-keyout", file("leaf.key"),
                                              "-out",    file("leaf.pem")};
@@ -42,13 +42,13 @@ TestCertificates::TestCertificates(int deadlineMs) {
   }
 }
 
-QStringList TestCertificates::hostArguments(Leaf leaf) const {
+QStringList TestCertificates::HostArguments(Leaf leaf) const {
   const QString name = leaf == Leaf::SelfSigned ? "self" : "leaf";
   return {"--tls-cert", folder_.filePath(name + ".pem"), "--tls-key",
           folder_.filePath(name + ".key")};
 }
 
-QString TestCertificates::caCertificate() const {
+QString TestCertificates::CaCertificate() const {
   return folder_.filePath("ca.pem");
 }
 

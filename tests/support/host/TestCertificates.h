@@ -9,12 +9,12 @@ namespace korvani::host {
 // Certificates for 127.0.0.1, made with the openssl command for one test and removed with
 // the object, so that no key ever lies in the repository: one self-signed, which no client
 // trusts, and one signed by a test CA of its own, which a client trusts once it trusts
-// caCertificate().
+// CaCertificate().
 //
 //   const TestCertificates certificates;
-//   QVERIFY2(certificates.isReady(), qPrintable(certificates.failure()));
+//   QVERIFY2(certificates.IsReady(), qPrintable(certificates.Failure()));
 //   PackageHostProcess host(QStringList{"--generate"} +
-//                           certificates.hostArguments(TestCertificates::Leaf::SignedByTestCa));
+//                           certificates.HostArguments(TestCertificates::Leaf::SignedByTestCa));
 class TestCertificates {
  public:
   enum class Leaf { SelfSigned, SignedByTestCa };
@@ -22,14 +22,14 @@ class TestCertificates {
   // Makes all of them, waiting at most `deadlineMs` for each openssl run.
   explicit TestCertificates(int deadlineMs = 20000);
 
-  bool isReady() const { return failure_.isEmpty(); }
+  bool IsReady() const { return failure_.isEmpty(); }
   // Which openssl run failed, with what it wrote to stderr; empty when ready.
-  QString failure() const { return failure_; }
+  QString Failure() const { return failure_; }
 
   // {"--tls-cert", FILE, "--tls-key", FILE}: the host serves HTTPS with that certificate.
-  QStringList hostArguments(Leaf leaf) const;
+  QStringList HostArguments(Leaf leaf) const;
   // The test CA's certificate (PEM), which signed the kSignedByTestCa leaf.
-  QString caCertificate() const;
+  QString CaCertificate() const;
 
  private:
   bool RunOpenssl(const QStringList& arguments, int deadlineMs);
