@@ -12,14 +12,17 @@
 namespace korvani::window {
 
 void DesktopEventWait::Wait(std::span<pollfd> watched, TimePoint deadline) {
+  // What is ready already ends the wait before Qt is asked anything: a fast transfer
+  // waits thousands of times, most of them for bytes that have arrived by then. Past
+  // the deadline the wait only looks, and serves nothing.
   const int timeoutMs = platform::MillisecondsUntil(deadline);
+  if (::poll(watched.data(), watched.size(), 0) > 0) {
+    return;
+  }
+  for (pollfd& entry : watched) {
+    entry.revents = 0;
+  }
   if (timeoutMs == 0) {
-    // Past the deadline: look, but serve nothing and sleep not at all.
-    if (::poll(watched.data(), watched.size(), 0) <= 0) {
-      for (pollfd& entry : watched) {
-        entry.revents = 0;
-      }
-    }
     return;
   }
   // Notifiers for this one wait only: a descriptor the caller closes afterwards must
@@ -32,7 +35,6 @@ void DesktopEventWait::Wait(std::span<pollfd> watched, TimePoint deadline) {
     });
   };
   for (pollfd& entry : watched) {
-    entry.revents = 0;
     if ((entry.events & POLLIN) != 0) {
       notify(entry, QSocketNotifier::Read, POLLIN);
     }
