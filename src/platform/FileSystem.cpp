@@ -36,7 +36,8 @@ std::optional<std::string> TakeHiddenName(const std::string& name,
   constexpr std::size_t kAddedBytes = 1 + 7;  // "." and ".XXXXXX"
   constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   constexpr int kAttempts = 100;
-  const std::string stem = "." + name.substr(0, NAME_MAX - kAddedBytes) + ".";
+  std::string stem = ".";
+  stem.append(name, 0, NAME_MAX - kAddedBytes).append(".");
   std::random_device seed;
   std::minstd_rand letters(seed());
   std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
