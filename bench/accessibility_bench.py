@@ -10,52 +10,34 @@ and as "pause" once it shows the result. Prints one line:
   fetch_passes=N fetch_median_ms=... fetch_longest_ms=... pause_passes=M pause_median_ms=...
 """
 
-import os
 import pathlib
-import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests" / "support"))
 import atspi_client  # noqa: E402
 
-TITLE = "Setup - Korvani"
-
-
 def measure(program, package_host, rate, work):
     with atspi_client.PrivateSession(work) as session:
         reader = atspi_client.Reader()
-        host = subprocess.Popen([package_host, "--port", "0", "--generate", "--fault",
-                                 f"trickle:{rate}"], stdout=subprocess.PIPE, text=True)
-        fetch = None
-        try:
-            port = atspi_client.first_line(host, 10)
-            shutil.copy(program, work)
-            fetch = subprocess.Popen(
-                [str(work / pathlib.Path(program).name), "xp", "de"],
-                env=session.program_environment(KORVANI_PACKAGE_HOST=f"127.0.0.1:{port}"))
-            window = reader.await_window(TITLE, fetch.pid, 10)
+        with atspi_client.SlowFetch(session, program, package_host, rate, work,
+                                    "xp", "de") as fetch:
+            window = reader.await_window(atspi_client.TITLE, fetch.process.pid, 10)
             if window is None:
                 raise RuntimeError("the window never reached the reader")
             passes = {"fetch": [], "pause": []}
-            while fetch.poll() is None:
+            while fetch.process.poll() is None:
                 try:
                     found = atspi_client.read_pass(window)
                 except Exception:  # the window went while it was read
                     break
-                if any(label.startswith("Downloading ... ") for label in found.labels):
+                if found.downloading():
                     passes["fetch"].append(found.seconds)
                 elif any(label.startswith("Download ") for label in found.labels):
                     passes["pause"].append(found.seconds)
-            fetch.wait(30)
+            fetch.process.wait(30)
             return passes
-        finally:
-            for process in (fetch, host):
-                if process is not None and process.poll() is None:
-                    process.kill()
-                    process.wait()
 
 
 def main():

@@ -25,11 +25,17 @@ class EventWait {
   virtual void Wait(std::span<pollfd> watched, TimePoint deadline) = 0;
 };
 
-// poll(2) and nothing else: for a thread with no window to serve.
-class PollEventWait final : public EventWait {
- public:
-  void Wait(std::span<pollfd> watched, TimePoint deadline) override;
-};
+// poll(2) for up to `timeoutMs` (-1: for ever, 0: only look). True when an entry is
+// ready; otherwise, interrupted included, every `revents` is 0.
+inline bool PollReady(std::span<pollfd> watched, int timeoutMs) {
+  if (::poll(watched.data(), watched.size(), timeoutMs) > 0) {
+    return true;
+  }
+  for (pollfd& entry : watched) {
+    entry.revents = 0;
+  }
+  return false;
+}
 
 // The whole milliseconds from now until `deadline`, rounded up so that a sleep never
 // ends just before it and spins; -1 (for ever) for TimePoint::max(), 0 once it passed.
@@ -42,5 +48,14 @@ inline int MillisecondsUntil(EventWait::TimePoint deadline) {
           .count();
   return static_cast<int>(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
 }
+
+// poll(2) and nothing else: for a thread with no window to serve. An interrupted
+// poll returns early, which the contract allows: the caller loops.
+class PollEventWait final : public EventWait {
+ public:
+  void Wait(std::span<pollfd> watched, TimePoint deadline) override {
+    PollReady(watched, MillisecondsUntil(deadline));
+  }
+};
 
 }  // namespace korvani::platform

@@ -281,11 +281,7 @@ ReadResult CurlTransfer::Read(std::span<std::byte> buffer) {
     delivered_ = 0;
     if (spilled > 0) {
       // Top the read up with whatever has already arrived, without waiting for more.
-      if (::poll(watched_.data(), watched_.size(), 0) <= 0) {
-        for (pollfd& entry : watched_) {
-          entry.revents = 0;
-        }
-      }
+      PollReady(watched_, 0);
       ActOnReadiness();
     } else {
       Drive([this] { return delivered_ > 0; });

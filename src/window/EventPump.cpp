@@ -16,13 +16,7 @@ void DesktopEventWait::Wait(std::span<pollfd> watched, TimePoint deadline) {
   // waits thousands of times, most of them for bytes that have arrived by then. Past
   // the deadline the wait only looks, and serves nothing.
   const int timeoutMs = platform::MillisecondsUntil(deadline);
-  if (::poll(watched.data(), watched.size(), 0) > 0) {
-    return;
-  }
-  for (pollfd& entry : watched) {
-    entry.revents = 0;
-  }
-  if (timeoutMs == 0) {
+  if (platform::PollReady(watched, 0) || timeoutMs == 0) {
     return;
   }
   // Notifiers for this one wait only: a descriptor the caller closes afterwards must

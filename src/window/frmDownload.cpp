@@ -38,9 +38,8 @@ QAccessibleInterface* PresentAsWindow(const QString& className, QObject* object)
     return nullptr;
   }
   // Qt owns the interfaces its factories make and deletes them with their widget.
-  return new QAccessibleWidget(
-      static_cast<QWidget*>(object),  // NOLINT(cppcoreguidelines-owning-memory)
-      QAccessible::Window);
+  // NOLINTNEXTLINE(cppcoreguidelines-owning-memory)
+  return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
 }
 
 std::unique_ptr<Ui::frmDownload> CreateForm(QWidget& window) {

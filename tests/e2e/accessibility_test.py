@@ -10,8 +10,6 @@ window still says it is downloading. Exits 77 (skipped) without an X display.
 
 import os
 import pathlib
-import shutil
-import subprocess
 import sys
 import tempfile
 
@@ -19,7 +17,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support
 import atspi_client  # noqa: E402
 
 SKIPPED = 77
-TITLE = "Setup - Korvani"
+TITLE = atspi_client.TITLE
 PACKAGE = "RUD_UZ7_en.exe"
 PACKAGE_BYTES = 793 * 1024
 BYTES_PER_SECOND = 120 * 1024
@@ -31,23 +29,15 @@ def check(condition, what):
 
 
 def run(program, package_host, work):
+    folder = work / "program"
+    folder.mkdir()
     with atspi_client.PrivateSession(work) as session:
         reader = atspi_client.Reader()
-        host = subprocess.Popen([package_host, "--port", "0", "--generate", "--fault",
-                                 f"trickle:{BYTES_PER_SECOND}"], stdout=subprocess.PIPE, text=True)
-        fetch = None
-        try:
-            port = atspi_client.first_line(host, 10)
-            folder = work / "program"
-            folder.mkdir()
-            shutil.copy(program, folder)
-            fetch = subprocess.Popen(
-                [str(folder / pathlib.Path(program).name), "xp", "en"],
-                env=session.program_environment(KORVANI_PACKAGE_HOST=f"127.0.0.1:{port}"))
-
-            window = reader.await_window(TITLE, fetch.pid, 10)
+        with atspi_client.SlowFetch(session, program, package_host, BYTES_PER_SECOND, folder,
+                                    "xp", "en") as fetch:
+            window = reader.await_window(TITLE, fetch.process.pid, 10)
             check(window is not None, f"no window named {TITLE!r} reached the reader")
-            first = reader.await_pass(window, downloading, 5)
+            first = reader.await_pass(window, atspi_client.Pass.downloading, 5)
             check(first is not None, "the window never said it was downloading")
             check(first.role in ("frame", "dialog"), f"the window is presented as a {first.role}")
             check(first.name == TITLE, f"the window is named {first.name!r}")
@@ -55,26 +45,17 @@ def run(program, package_host, work):
             check(PACKAGE in first.labels, f"no label names the package: {first.labels}")
 
             second = reader.await_pass(
-                window, lambda found: found.bar_value > first.bar_value and downloading(found), 5)
+                window, lambda found: found.bar_value > first.bar_value and found.downloading(), 5)
             check(second is not None, "the bar did not move on while the window said it was "
                                       f"downloading; the first pass read {first}")
             reader.close()
 
-            check(fetch.wait(60) == 0, "the program did not end well")
+            check(fetch.process.wait(60) == 0, "the program did not end well")
             saved = folder / PACKAGE
             check(saved.exists() and saved.stat().st_size == PACKAGE_BYTES,
                   "the package was not saved")
             print(f"passes of {first.seconds * 1000:.0f} and {second.seconds * 1000:.0f} ms; "
                   f"the bar read {first.bar_value} then {second.bar_value}")
-        finally:
-            for process in (fetch, host):
-                if process is not None and process.poll() is None:
-                    process.kill()
-                    process.wait()
-
-
-def downloading(found):
-    return any(label.startswith("Downloading ... ") for label in found.labels)
 
 
 def main():

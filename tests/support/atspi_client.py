@@ -10,7 +10,9 @@ to the accessibility bus when it loads, and finds it through the environment.
 
 import dataclasses
 import os
+import pathlib
 import select
+import shutil
 import signal
 import subprocess
 import time
@@ -102,6 +104,40 @@ class PrivateSession:
             self._bus.wait()
 
 
+# The program's window, as a reader finds it.
+TITLE = "Setup - Korvani"
+
+
+class SlowFetch:
+    """The program fetching one package from a package host that trickles it at
+    `rate` bytes a second: the program runs from `folder`, where it saves the package,
+    in the session's environment, and both processes end with the block."""
+
+    def __init__(self, session, program, package_host, rate, folder, *arguments):
+        self._host = subprocess.Popen(
+            [package_host, "--port", "0", "--generate", "--fault", f"trickle:{rate}"],
+            stdout=subprocess.PIPE, text=True)
+        self.process = None
+        try:
+            port = first_line(self._host, 10)
+            shutil.copy(program, folder)
+            self.process = subprocess.Popen(
+                [str(folder / pathlib.Path(program).name), *arguments],
+                env=session.program_environment(KORVANI_PACKAGE_HOST=f"127.0.0.1:{port}"))
+        except BaseException:
+            self.__exit__()
+            raise
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        for process in (self.process, self._host):
+            if process is not None and process.poll() is None:
+                process.kill()
+                process.wait()
+
+
 @dataclasses.dataclass
 class Pass:
     """What one pass over a window read, and how long it took."""
@@ -111,6 +147,10 @@ class Pass:
     bar_name: str = ""
     bar_value: float = -1.0
     labels: list = dataclasses.field(default_factory=list)
+
+    def downloading(self):
+        """Whether the window said it was downloading."""
+        return any(label.startswith("Downloading ... ") for label in self.labels)
 
 
 def read_pass(window):
