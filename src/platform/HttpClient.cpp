@@ -89,6 +89,16 @@ bool IsEndOfHead(std::string_view line) {
   return line == "\r\n" || line == "\n";
 }
 
+bool IsHttpsUrl(CURLU* url) {
+  char* scheme = nullptr;
+  if (curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) {
+    return false;
+  }
+  const bool https = curl_strequal(scheme, "https") != 0;
+  curl_free(scheme);
+  return https;
+}
+
 // One GET on its own multi handle, driven only from inside OpenUrl and Read (pull, no
 // threads) through libcurl's socket interface.
 class CurlTransfer final : public UrlHandle {
@@ -238,9 +248,11 @@ bool CurlTransfer::SetOptions(const std::string& agent) {
   set(curl_easy_setopt(easy, CURLOPT_PROXY, ""));
   set(curl_easy_setopt(easy, CURLOPT_NOPROXY, "*"));
   // Only web addresses may be fetched, and a redirect may not lead anywhere else
-  // (file://, ftp://, ...).
+  // (file://, ftp://, ...). What came over HTTPS stays on it: a redirect down to plain
+  // HTTP would hand the rest of the exchange to anyone on the path.
   set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
-  set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+  set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR,
+                       IsHttpsUrl(url_.get()) ? "https" : "http,https"));
   // Packages may move; a loop ends after ten hops instead of running forever.
   set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
   set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L));
