@@ -1,10 +1,11 @@
-// fetch_bench URL BYTES FOLDER
+// fetch_bench URL BYTES FOLDER [SHA256]
 //
 // Times one fetch of URL, from the call of DownloadFile to its return, the way the
 // program makes it: the download window shown and exposed on the X display, its bar's
 // range set to the body, the progress painted into it; libcurl, the local file system
 // and the system clock as in the program. The tones are left out (Beep does nothing),
-// and the program's folder is a fresh folder under FOLDER, removed afterwards.
+// and the program's folder is a fresh folder under FOLDER, removed afterwards. With
+// SHA256 the body is pinned to it, as a packager's build pins its packages.
 //
 // Prints one line of figures:
 //   fetch_s=… cpu_s=… bytes=… idle_kib=… hwm_before_kib=… peak_kib=…
@@ -115,6 +116,10 @@ int Run(int argc, char** argv) {
   const std::string url = argv[1];
   const std::intmax_t expectedBytes = std::stoll(argv[2]);
   const ScratchFolder folder(argv[3]);
+  std::optional<std::string> sha256;
+  if (argc == 5) {
+    sha256 = argv[4];
+  }
 
   QApplication application(argc, argv);
   korvani::platform::CurlHttpClient http;
@@ -138,7 +143,7 @@ int Run(int argc, char** argv) {
   const double cpuBefore = ProcessCpuSeconds();
   double byteCount = 0;
   const auto start = std::chrono::steady_clock::now();
-  korvani::transfer::DownloadFile(services, url, byteCount, "", form);
+  korvani::transfer::DownloadFile(services, url, byteCount, "", form, sha256);
   const auto end = std::chrono::steady_clock::now();
   const double cpuAfter = ProcessCpuSeconds();
   const std::optional<ProcessMemory> peak = ReadProcessMemory();
@@ -164,8 +169,8 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::cerr << "usage: fetch_bench URL BYTES FOLDER\n";
+  if (argc != 4 && argc != 5) {
+    std::cerr << "usage: fetch_bench URL BYTES FOLDER [SHA256]\n";
     return 2;
   }
   try {

@@ -39,6 +39,10 @@ endif()
 # 7.85 brought CURLOPT_PROTOCOLS_STR, which keeps a transfer to http and https.
 korvani_require(libcurl "${CURL_FOUND}" libcurl4-openssl-dev "${CURL_VERSION_STRING}" 7.85)
 
+# libcrypto digests the packages that are pinned; libcurl loads it anyway.
+find_package(OpenSSL QUIET COMPONENTS Crypto)
+korvani_require("OpenSSL's libcrypto" "${OpenSSL_FOUND}" libssl-dev)
+
 find_package(ALSA QUIET)
 korvani_require("ALSA (libasound)" "${ALSA_FOUND}" libasound2-dev)
 

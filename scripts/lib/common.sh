@@ -10,7 +10,8 @@ KORVANI_BUILD=$KORVANI_ROOT/build
 # Every Debian 12 package any of the scripts needs, so that one install line covers them all.
 KORVANI_PACKAGES=(
   # the program's build (all a packager needs)
-  cmake ninja-build g++ pkg-config qt6-base-dev libcurl4-openssl-dev libasound2-dev libx11-dev
+  cmake ninja-build g++ pkg-config qt6-base-dev libcurl4-openssl-dev libssl-dev libasound2-dev
+  libx11-dev
   # at run time: the window's font; Qt's Wayland platform
   fonts-liberation2 qt6-wayland
   # the tests' and tools' build

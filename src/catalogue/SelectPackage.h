@@ -13,15 +13,23 @@ struct CataloguePackage {
   std::string_view language;  // "de", "en", ...
   std::string_view fileName;
   int kilobytes;  // of 1024 bytes
+  // The SHA-256 of the package as its packager published it, in 64 lower-case hex
+  // digits; empty when the build pins none for it.
+  std::string_view sha256;
 };
 
 // Every package the catalogue lists, "xp" first, each family in language order. The
-// package host serves these; the tests take names and sizes from here.
+// package host serves these; the tests take names and sizes from here. Made at configure
+// time from Packages.txt and the packager's sums.
 std::span<const CataloguePackage> CataloguePackages();
+// How the package host is reached: "http" or "https", as the build was configured.
+std::string_view PackageScheme();
 
 struct PackageChoice {
   std::string url;                         // empty when the OS family is not listed
   std::optional<float> expectedKilobytes;  // present exactly when the family is listed
+  // The SHA-256 the package must have, in lower-case hex; absent when it is not pinned.
+  std::optional<std::string> sha256;
 
   bool operator==(const PackageChoice&) const = default;
 };

@@ -11,6 +11,7 @@
 #include <span>
 #include <stdexcept>
 
+#include "transfer/BackgroundSha256.h"
 #include "transfer/FileName.h"
 #include "transfer/PacedRefresh.h"
 #include "transfer/ProgressText.h"
@@ -28,8 +29,9 @@ constexpr char kClientOpenError[] = "Error opening Internet connection";
 // once its frame is up, even while the server is silent.
 class Fetch final : private platform::EventWait {
  public:
-  Fetch(const TransferServices& services, ProgressView& view)
-      : services_(services), view_(view), pacing_(services.clock) {}
+  Fetch(const TransferServices& services, ProgressView& view,
+        const std::optional<std::string>& sha256)
+      : services_(services), view_(view), sha256_(sha256), pacing_(services.clock) {}
 
   // The byte count to report, or nothing when the caller's value stays.
   std::optional<double> Run(const std::string& url, const std::string& folder);
@@ -41,13 +43,14 @@ class Fetch final : private platform::EventWait {
   void Wait(std::span<pollfd> watched, TimePoint deadline) override;
   void RepaintOwedProgressWhenDue();
   void ShowProgress(std::size_t bytesReceived);
-  // The number of bytes received into `file`, or nothing when the transfer broke or
-  // the file could not take them.
+  // The number of bytes received into `file`, or nothing when the transfer broke, the
+  // file could not take them, or they are not the package that was pinned.
   std::optional<std::uint64_t> ReceiveBody(platform::UrlHandle& opened,
                                            platform::Replacement& file);
 
   const TransferServices& services_;
   ProgressView& view_;
+  const std::optional<std::string>& sha256_;
   PacedRefresh pacing_;
 };
 
@@ -101,6 +104,10 @@ std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
                                                 platform::Replacement& file) {
   std::uint64_t received = 0;
   std::array<std::byte, kReadSize> buffer{};
+  std::optional<BackgroundSha256> digest;
+  if (sha256_) {
+    digest.emplace();
+  }
   for (;;) {
     ShowProgress(received);
     const platform::ReadResult read = opened.Read(buffer);
@@ -110,6 +117,9 @@ std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
           throw std::length_error("read reported more bytes than the buffer holds");
         }
         received += read.count;
+        if (digest) {
+          digest->Update(std::span(buffer).first(read.count));
+        }
         // A full disk ends the transfer at once: the rest of the body is not wanted.
         if (!file.Append(std::span(buffer).first(read.count))) {
           RepaintOwedProgress();
@@ -118,6 +128,11 @@ std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
         break;
       case platform::ReadResult::Status::End:
         RepaintOwedProgress();
+        // Whatever else answered with a 200 (a captive portal's sign-in page, a broken
+        // mirror's copy, someone's substitute on the way) is not the package.
+        if (digest && digest->HexDigest() != *sha256_) {
+          return std::nullopt;
+        }
         return received;
       case platform::ReadResult::Status::Failed:
         RepaintOwedProgress();
@@ -167,8 +182,9 @@ void Fetch::RepaintOwedProgress() {
 }  // namespace
 
 void DownloadFile(const TransferServices& services, const std::string& pstrURL,
-                  double& pdblFileSize, const std::string& pstrFolder, ProgressView& pfrmProgress) {
-  Fetch fetch(services, pfrmProgress);
+                  double& pdblFileSize, const std::string& pstrFolder, ProgressView& pfrmProgress,
+                  const std::optional<std::string>& sha256) {
+  Fetch fetch(services, pfrmProgress, sha256);
   try {
     if (const std::optional<double> byteCount = fetch.Run(pstrURL, pstrFolder)) {
       pdblFileSize = *byteCount;

@@ -84,7 +84,7 @@ void frmDownload::Form_Load() {
   }
 
   double byteCount = 0;
-  transfer::DownloadFile(services_.transfer, choice.url, byteCount, "", *this);
+  transfer::DownloadFile(services_.transfer, choice.url, byteCount, "", *this, choice.sha256);
 
   // Painted by the pause, which processes events; no refresh needed here.
   if (byteCount != 0) {

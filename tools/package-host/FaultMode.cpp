@@ -88,6 +88,10 @@ std::optional<FaultMode> ParseFaultMode(std::string_view text) {
     mode.kind = FaultKind::RedirectFile;
   } else if (word == "redirect-loop") {
     mode.kind = FaultKind::RedirectLoop;
+  } else if (word == "flip-byte") {
+    mode.kind = FaultKind::FlipByte;
+  } else if (word == "portal") {
+    mode.kind = FaultKind::Portal;
   } else {
     return std::nullopt;
   }

@@ -22,6 +22,8 @@ enum class FaultKind {
   RedirectTo,    // 302 to `baseUrl` + "/downloads/<name>", another host's
   DelayHeaders,  // `seconds` before a normal answer
   Trickle,       // the whole file, paced to `bytesPerSecond`
+  FlipByte,      // 200 and the whole file, its middle byte inverted
+  Portal,        // 200 and a captive portal's sign-in page (HTML, about 5 KB) instead
 };
 
 struct FaultMode {
@@ -34,7 +36,8 @@ struct FaultMode {
 
 // Reads "none", "status:CODE" (200-599), "short", "chunked-short", "stall:SECONDS",
 // "empty", "redirect", "redirect-file", "redirect-loop", "redirect-to:BASEURL",
-// "delay-headers:SECONDS" or "trickle:BYTES_PER_SECOND". SECONDS may have a fraction;
+// "delay-headers:SECONDS", "trickle:BYTES_PER_SECOND", "flip-byte" or "portal". SECONDS
+// may have a fraction;
 // BASEURL is taken as it is. Nothing for anything else.
 std::optional<FaultMode> ParseFaultMode(std::string_view text);
 

@@ -114,6 +114,37 @@ void AnswerTrickle(PackageStore::Bytes bytes, std::uint64_t bytesPerSecond, cons
       });
 }
 
+// The file with its middle byte inverted: the same length, a different SHA-256.
+PackageStore::Bytes WithMiddleByteFlipped(const PackageStore::Bytes& bytes) {
+  auto flipped = std::make_shared<std::string>(*bytes);
+  if (!flipped->empty()) {
+    char& middle = (*flipped)[flipped->size() / 2];
+    middle = static_cast<char>(~static_cast<unsigned char>(middle));
+  }
+  return flipped;
+}
+
+// What a café's or a hotel's network answers every request with until its user signs in.
+std::string PortalPage() {
+  std::string page =
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+      "<title>Welcome to Café Korvani Wi-Fi</title>\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<style>\n";
+  // The styles that make such a page as large as the real ones, around 5 KB.
+  for (int rule = 0; rule < 40; ++rule) {
+    page += ".portal-rule-" + std::to_string(rule) +
+            " { margin: 0 auto; padding: 12px 16px; font: 15px/1.4 sans-serif; color: #333; "
+            "}\n";
+  }
+  page +=
+      "</style></head>\n<body><main class=\"portal\">\n<h1>Welcome!</h1>\n"
+      "<p>Please accept the terms of use to connect to the Internet.</p>\n"
+      "<form method=\"post\" action=\"/portal/accept\"><label><input type=\"checkbox\" "
+      "name=\"terms\"> I accept the terms of use</label>\n"
+      "<button type=\"submit\">Connect</button></form>\n</main></body></html>\n";
+  return page;
+}
+
 }  // namespace
 
 void ServeWhole(PackageStore::Bytes bytes, const StopSignal& stop, httplib::Response& response) {
@@ -177,6 +208,13 @@ void FaultResponder::Answer(const httplib::Request& request, const std::string& 
       return;
     case FaultKind::Trickle:
       AnswerTrickle(std::move(bytes), mode_.bytesPerSecond, stop_, response);
+      return;
+    case FaultKind::FlipByte:
+      ServeWhole(WithMiddleByteFlipped(bytes), stop_, response);
+      return;
+    case FaultKind::Portal:
+      response.status = 200;
+      SetPage(response, PortalPage(), "text/html; charset=utf-8");
       return;
   }
 }

@@ -11,10 +11,11 @@ namespace korvani::packagehost {
 const char* const kHostUsage =
     "usage: korvani-package-host [--port N] [--root DIR] [--generate]\n"
     "                            [--file NAME=BYTES]... [--fault MODE] [--log FILE]\n"
+    "                            [--sums FILE]\n"
     "                            [--tls-cert FILE --tls-key FILE]\n"
     "MODE: none, status:CODE, short, chunked-short, stall:SECONDS, empty, redirect,\n"
     "      redirect-file, redirect-loop, redirect-to:BASEURL, delay-headers:SECONDS,\n"
-    "      trickle:BYTES_PER_SECOND\n";
+    "      trickle:BYTES_PER_SECOND, flip-byte, portal\n";
 
 namespace {
 
@@ -56,7 +57,8 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, s
       continue;
     }
     if (option != "--port" && option != "--root" && option != "--file" && option != "--fault" &&
-        option != "--log" && option != "--tls-cert" && option != "--tls-key") {
+        option != "--log" && option != "--sums" && option != "--tls-cert" &&
+        option != "--tls-key") {
       error = "unknown option \"" + std::string(option) + "\"";
       return false;
     }
@@ -88,6 +90,8 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, s
       options.tlsCertificate = value;
     } else if (option == "--tls-key") {
       options.tlsKey = value;
+    } else if (option == "--sums") {
+      options.sumsFile = value;
     } else {
       options.logFile = value;
     }

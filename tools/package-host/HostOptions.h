@@ -16,6 +16,8 @@ struct HostOptions {
   std::vector<std::pair<std::string, std::size_t>> generatedFiles;  // name, bytes
   FaultMode fault;
   std::string logFile;
+  // Where to write the SHA256SUMS of what is served, before serving; empty: nowhere.
+  std::string sumsFile;
   // Both set: HTTPS with this certificate (PEM, chain allowed) and key instead of HTTP.
   std::string tlsCertificate;
   std::string tlsKey;

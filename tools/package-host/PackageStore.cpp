@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <system_error>
 
 #include "GeneratedContent.h"
@@ -48,6 +49,23 @@ PackageStore::Bytes PackageStore::Find(const std::string& name) const {
     return nullptr;
   }
   return ReadWholeFile(folder_ / name);
+}
+
+std::vector<std::string> PackageStore::Names() const {
+  std::set<std::string> names;
+  for (const auto& [name, bytes] : generated_) {
+    names.insert(name);
+  }
+  std::error_code error;
+  if (!folder_.empty()) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder_, error)) {
+      const std::string name = entry.path().filename().string();
+      if (IsPlainFileName(name) && entry.is_regular_file(error)) {
+        names.insert(name);
+      }
+    }
+  }
+  return {names.begin(), names.end()};
 }
 
 }  // namespace korvani::packagehost

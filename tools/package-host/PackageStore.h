@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace korvani::packagehost {
 
@@ -22,6 +23,9 @@ class PackageStore {
   // The bytes of `name`, or null when no file of that name is served. A name that could
   // reach outside the folder ("", ".", "..", or holding "/" or NUL) is never served.
   Bytes Find(const std::string& name) const;
+  // The names Find() serves now, in order: the generated files and the folder's regular
+  // files with plain names.
+  std::vector<std::string> Names() const;
 
  private:
   std::map<std::string, Bytes, std::less<>> generated_;

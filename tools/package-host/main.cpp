@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <span>
 #include <thread>
 
 #include "FaultResponders.h"
@@ -20,6 +22,7 @@
 #include "RequestLog.h"
 #include "StopSignal.h"
 #include "catalogue/SelectPackage.h"
+#include "transfer/Sha256.h"
 
 namespace {
 
@@ -50,6 +53,23 @@ PackageStore BuildStore(const HostOptions& options) {
     store.SetFolder(options.folder);
   }
   return store;
+}
+
+// The SHA256SUMS of what `store` serves, as sha256sum writes it, so that a build of the
+// program can pin exactly these packages. False when the file cannot be written.
+bool WriteSums(const PackageStore& store, const std::string& path) {
+  std::ofstream sums(path, std::ios::binary | std::ios::trunc);
+  for (const std::string& name : store.Names()) {
+    const PackageStore::Bytes bytes = store.Find(name);
+    if (!bytes) {
+      continue;  // gone from the folder since it was listed
+    }
+    korvani::transfer::Sha256 digest;
+    digest.Update(std::as_bytes(std::span(bytes->data(), bytes->size())));
+    sums << digest.HexDigest() << "  " << name << '\n';
+  }
+  sums.close();
+  return !sums.fail();
 }
 
 void ConfigureConnections(httplib::Server& server) {
@@ -161,6 +181,10 @@ int main(int argc, char** argv) {
   }
 
   const PackageStore store = BuildStore(options);
+  if (!options.sumsFile.empty() && !WriteSums(store, options.sumsFile)) {
+    std::cerr << "korvani-package-host: cannot write " << options.sumsFile << '\n';
+    return 1;
+  }
   StopSignal stop;
   const FaultResponder responder(options.fault, stop);
   const auto setUp = [&](httplib::Server& server) {
