@@ -126,3 +126,17 @@ function(korvani_catalogue_table)
   endif()
   configure_file(${KORVANI_CATALOGUE_TEMPLATE} ${ARG_OUTPUT} @ONLY)
 endfunction()
+
+# korvani_add_program_variant(NAME SCHEME http|https [SUMS FILE])
+#
+# The program once more, as NAME, with a catalogue table of its own: what a build
+# configured with that scheme and those sums makes, for the tests that need such a
+# build beside the configured one. The table's object comes before the libraries on the
+# link line, so the linker never takes the configured table from korvani_catalogue.
+function(korvani_add_program_variant name)
+  cmake_parse_arguments(ARG "" "SCHEME;SUMS" "" ${ARGN})
+  set(table ${CMAKE_CURRENT_BINARY_DIR}/${name}_table/CatalogueTable.cpp)
+  korvani_catalogue_table(OUTPUT ${table} SCHEME ${ARG_SCHEME} SUMS "${ARG_SUMS}" QUIET)
+  add_executable(${name} ${PROJECT_SOURCE_DIR}/src/main.cpp ${table})
+  target_link_libraries(${name} PRIVATE korvani_startup)
+endfunction()

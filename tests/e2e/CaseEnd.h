@@ -25,7 +25,9 @@ inline void VerifyCaseEnd(const FaultCase& fault, const RunFolder& folder,
     QCOMPARE(host.RequestLog().filter(" /downloads/").size(), fault.requests);
   }
   if (fault.https != FaultCase::Https::None) {
-    QCOMPARE(https.Requests(), saved ? 1 : 0);
+    // An origin is asked once whatever follows; a host redirected to, only when it serves.
+    QCOMPARE(https.Requests(), saved || https.IsOrigin() ? 1 : 0);
+    QCOMPARE(https.DowngradedRequests(), 0);
   }
 }
 

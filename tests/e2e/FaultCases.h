@@ -14,8 +14,9 @@ namespace korvani::e2e {
 struct FaultCase {
   enum class Server { Live, Refused, Unresolvable };
   // The host redirects to a second one on HTTPS, whose certificate is self-signed or
-  // signed by a test CA that the program trusts.
-  enum class Https { None, SelfSigned, TrustedCa };
+  // signed by a test CA that the program trusts. Or the program is a build on HTTPS, and
+  // that second host, the origin, redirects down to plain HTTP or to itself.
+  enum class Https { None, SelfSigned, TrustedCa, OriginToHttp, OriginToHttps };
   enum class Outcome { Saved, NothingSaved };
 
   QStringList hostArguments{};  // besides --generate
@@ -86,6 +87,11 @@ inline QList<NamedFaultCase> FaultCases(Runner runner) {
   add("chunked body cut short",
       FaultCase{.hostArguments = fault("chunked-short"), .outcome = O::NothingSaved});
   add("empty body", FaultCase{.hostArguments = fault("empty"), .outcome = O::NothingSaved});
+  // Under a 200, with the length they announce: only the pin tells them from the package.
+  add("one byte flipped",
+      FaultCase{.hostArguments = fault("flip-byte"), .outcome = O::NothingSaved});
+  add("a captive portal's page",
+      FaultCase{.hostArguments = fault("portal"), .outcome = O::NothingSaved});
   add("redirect followed", FaultCase{.hostArguments = fault("redirect")});
   add("redirect to file://",
       FaultCase{.hostArguments = fault("redirect-file"), .outcome = O::NothingSaved});
@@ -103,6 +109,13 @@ inline QList<NamedFaultCase> FaultCases(Runner runner) {
       FaultCase{.https = H::SelfSigned, .outcome = O::NothingSaved, .asProcess = true});
   add("HTTPS, trusted test CA",
       FaultCase{.https = H::TrustedCa, .asProcess = true, .inProcess = false});
+  add("HTTPS origin, redirect down to HTTP", FaultCase{.https = H::OriginToHttp,
+                                                       .outcome = O::NothingSaved,
+                                                       .requests = 0,
+                                                       .asProcess = true,
+                                                       .inProcess = false});
+  add("HTTPS origin, redirect to HTTPS",
+      FaultCase{.https = H::OriginToHttps, .requests = 0, .asProcess = true, .inProcess = false});
   // The idle time-out without a byte before the transfer is given up.
   add("stall after some bytes", FaultCase{.hostArguments = fault("stall:60"),
                                           .outcome = O::NothingSaved,

@@ -10,8 +10,9 @@
 namespace korvani::e2e {
 
 // The second host of the HTTPS cases: the package host on HTTPS with the case's
-// certificate, made for this run, which the plain host sends every download to. Nothing
-// at all for the other cases.
+// certificate, made for this run, which the plain host sends every download to; or,
+// for a build on HTTPS, the origin itself, which redirects every download down to a
+// plain host of its own or to itself. Nothing at all for the other cases.
 class HttpsHost {
  public:
   explicit HttpsHost(FaultCase::Https https) {
@@ -26,10 +27,22 @@ class HttpsHost {
     const auto leaf = https == FaultCase::Https::SelfSigned
                           ? host::TestCertificates::Leaf::SelfSigned
                           : host::TestCertificates::Leaf::SignedByTestCa;
-    if (https == FaultCase::Https::TrustedCa) {
+    if (https != FaultCase::Https::SelfSigned) {
       trustedCa_ = certificates_->CaCertificate();
     }
-    host_.emplace(QStringList{"--generate"} + certificates_->HostArguments(leaf));
+    QStringList arguments = QStringList{"--generate"} + certificates_->HostArguments(leaf);
+    origin_ = https == FaultCase::Https::OriginToHttp || https == FaultCase::Https::OriginToHttps;
+    if (https == FaultCase::Https::OriginToHttp) {
+      downgrade_.emplace(QStringList{"--generate"});
+      if (!downgrade_->IsReady()) {
+        failure_ = downgrade_->Failure();
+        return;
+      }
+      arguments += {"--fault", "redirect-to:" + downgrade_->BaseUrl()};
+    } else if (https == FaultCase::Https::OriginToHttps) {
+      arguments += {"--fault", "redirect"};
+    }
+    host_.emplace(arguments);
     failure_ = host_->Failure();
   }
 
@@ -38,7 +51,7 @@ class HttpsHost {
 
   // What the plain host needs besides --generate to send every download here.
   QStringList RedirectArguments() const {
-    if (!host_) {
+    if (!host_ || origin_) {
       return {};
     }
     return {"--fault", "redirect-to:" + host_->BaseUrl()};
@@ -49,10 +62,17 @@ class HttpsHost {
   qsizetype Requests() const {
     return host_ ? host_->RequestLog().filter(" /downloads/").size() : 0;
   }
+  // True when the program is to fetch from this host, a build on HTTPS.
+  bool IsOrigin() const { return origin_; }
+  QString HostAndPort() const { return host_ ? host_->HostAndPort() : QString(); }
+  // Requests of any kind at the plain host that the origin redirects down to.
+  qsizetype DowngradedRequests() const { return downgrade_ ? downgrade_->RequestLog().size() : 0; }
 
  private:
   std::optional<host::TestCertificates> certificates_;
+  std::optional<host::PackageHostProcess> downgrade_;
   std::optional<host::PackageHostProcess> host_;
+  bool origin_ = false;
   QString trustedCa_;
   QString failure_;
 };

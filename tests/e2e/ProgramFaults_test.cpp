@@ -43,10 +43,14 @@ struct CaseRun {
     if (!host->IsReady()) {
       return;
     }
-    run.emplace(e2e::ServerAddress(fault, *host),
-                ProgramRun::Options{.environment = e2e::kNoDisplay + fault.environment,
-                                    .fault = fault,
-                                    .trustedCa = https.TrustedCa()});
+    // A build on HTTPS fetches from its origin; the plain host then sees nothing.
+    run.emplace(
+        https.IsOrigin() ? https.HostAndPort() : e2e::ServerAddress(fault, *host),
+        ProgramRun::Options{.environment = e2e::kNoDisplay + fault.environment,
+                            .fault = fault,
+                            .trustedCa = https.TrustedCa(),
+                            .program = https.IsOrigin() ? QStringLiteral(KORVANI_HTTPS_PROGRAM)
+                                                        : QStringLiteral(KORVANI_PROGRAM)});
   }
 };
 

@@ -14,8 +14,8 @@
 // Runs of the real program (KORVANI_PROGRAM, defined for the tests that use this).
 namespace korvani::e2e {
 
-inline QByteArray ProgramBytes() {
-  QFile file(QStringLiteral(KORVANI_PROGRAM));
+inline QByteArray ProgramBytes(const QString& program = QStringLiteral(KORVANI_PROGRAM)) {
+  QFile file(program);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
@@ -62,6 +62,7 @@ class ProgramRun {
     QStringList environment{};  // "NAME=VALUE" sets, a bare "NAME" removes
     FaultCase fault{};          // what the folder holds beside the program
     QString trustedCa{};        // the only CA the program trusts; none: the system's
+    QString program = QStringLiteral(KORVANI_PROGRAM);  // the build that runs
   };
 
   RunFolder folder;
@@ -70,7 +71,7 @@ class ProgramRun {
   qint64 finishedAt = -1;
 
   ProgramRun(const QString& host, Options options)
-      : folder(kProgramName, ProgramBytes(), options.fault) {
+      : folder(kProgramName, ProgramBytes(options.program), options.fault) {
     process.setProcessEnvironment(support::EnvironmentWith(
         QStringList{"KORVANI_PACKAGE_HOST=" + host} + options.environment));
     process.setWorkingDirectory(QDir::tempPath());  // not the program's folder

@@ -2,6 +2,7 @@
 // are written by hand so that nothing between the test and the host (redirects,
 // decompression, retries) hides what the host actually sent.
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -153,7 +154,7 @@ QByteArray ReadUntilClosed(QTcpSocket& socket) {
   return rest + socket.readAll();
 }
 
-enum class Body { kWhole, kFirstPart, kNothing, kErrorPage };
+enum class Body { kWhole, kFirstPart, kNothing, kErrorPage, kOneByteFlipped, kPortalPage };
 
 // What the host answers to a request of kPackage in one fault mode.
 struct FaultAnswer {
@@ -193,6 +194,7 @@ class PackageHostToolTest : public QObject {
   void servesEveryCataloguePackage_data();
   void servesEveryCataloguePackage();
   void logsEachRequestOnArrival();
+  void writesTheSumsOfWhatItServes();
   void refusesBadCommandLine_data();
   void refusesBadCommandLine();
   void generatedContentDependsOnNameAndOffsetOnly();
@@ -235,6 +237,9 @@ void PackageHostToolTest::answersEachFaultMode_data() {
   // The last piece is due after (size - piece) / rate: 0.45 s at twice the size per second.
   QTest::newRow("trickle") << FaultAnswer{.fault = QString("trickle:%1").arg(2 * kPackageSize),
                                           .atLeastMs = 400};
+  QTest::newRow("one byte flipped")
+      << FaultAnswer{.fault = "flip-byte", .body = Body::kOneByteFlipped};
+  QTest::newRow("captive portal") << FaultAnswer{.fault = "portal", .body = Body::kPortalPage};
 }
 
 void PackageHostToolTest::answersEachFaultMode() {
@@ -275,6 +280,22 @@ void PackageHostToolTest::answersEachFaultMode() {
       QVERIFY(response.headers.value("content-type").startsWith("text/html"));
       QCOMPARE(response.headers.value("content-length").toLongLong(), response.body.size());
       QVERIFY(response.body.contains(QByteArray::number(status)));
+      break;
+    case Body::kOneByteFlipped: {
+      QCOMPARE(response.headers.value("content-length").toLongLong(), kPackageSize);
+      QCOMPARE(response.body.size(), package.size());
+      qsizetype differing = 0;
+      for (qsizetype i = 0; i < package.size(); ++i) {
+        differing += response.body[i] != package[i] ? 1 : 0;
+      }
+      QCOMPARE(differing, 1);
+      break;
+    }
+    case Body::kPortalPage:
+      QVERIFY(response.headers.value("content-type").startsWith("text/html"));
+      QCOMPARE(response.headers.value("content-length").toLongLong(), response.body.size());
+      QVERIFY(response.body.startsWith("<!DOCTYPE html>"));
+      QVERIFY(response.body.size() > 4000 && response.body.size() < 6000);
       break;
   }
   if (locationStatus != 0) {
@@ -417,6 +438,34 @@ void PackageHostToolTest::servesEveryCataloguePackage() {
   QCOMPARE(response.status, 200);
   QCOMPARE(response.body.size(), kilobytes * 1024);
   QVERIFY(response.body == PackageHostProcess::GeneratedContent(name, kilobytes * 1024));
+}
+
+// The sums are those of the bytes served, in sha256sum's format, and those of the
+// placeholders are the ones the tests' builds pin.
+void PackageHostToolTest::writesTheSumsOfWhatItServes() {
+  QTemporaryDir folder;
+  const QString sumsPath = folder.filePath("SHA256SUMS");
+
+  {
+    PackageHostProcess host({"--sums", sumsPath, "--file", "pkg.exe=100"});
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+  }
+  QFile sums(sumsPath);
+  QVERIFY(sums.open(QIODevice::ReadOnly));
+  QCOMPARE(sums.readAll(),
+           QCryptographicHash::hash(PackageHostProcess::GeneratedContent("pkg.exe", 100),
+                                    QCryptographicHash::Sha256)
+                   .toHex() +
+               "  pkg.exe\n");
+  sums.close();
+
+  {
+    PackageHostProcess host({"--generate", "--sums", sumsPath});
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+  }
+  QFile placeholders(QStringLiteral(KORVANI_PLACEHOLDER_SUMS));
+  QVERIFY(sums.open(QIODevice::ReadOnly) && placeholders.open(QIODevice::ReadOnly));
+  QCOMPARE(sums.readAll(), placeholders.readAll());
 }
 
 void PackageHostToolTest::logsEachRequestOnArrival() {

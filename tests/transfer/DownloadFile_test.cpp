@@ -1,5 +1,6 @@
 #include "transfer/DownloadFile.h"
 
+#include <QCryptographicHash>
 #include <QList>
 #include <QSet>
 #include <QStringList>
@@ -37,8 +38,9 @@ struct Rig : korvani::fakes::FakeServices {
 
   using FakeServices::FakeServices;
 
-  void Fetch(const std::string& url = kUrl, const std::string& folder = "") {
-    korvani::transfer::DownloadFile(Transfer(), url, byteCount, folder, view);
+  void Fetch(const std::string& url = kUrl, const std::string& folder = "",
+             const std::optional<std::string>& sha256 = std::nullopt) {
+    korvani::transfer::DownloadFile(Transfer(), url, byteCount, folder, view, sha256);
   }
   // What the view shows on screen is what it held at its last repaint.
   QString ShownProgress() const { return QString::fromStdString(view.Progress().Painted()); }
@@ -86,10 +88,23 @@ struct BodyCase {
   int httpReads = 0;
 };
 
+// A body against a pin: the bytes the packager published, or none at all.
+struct PinCase {
+  Reads reads;
+  std::optional<QByteArray> published;  // the pin is this body's SHA-256; none: unpinned
+  bool saved = false;
+};
+
+// Qt's own SHA-256, apart from the one the fetch uses.
+std::string Sha256Of(const QByteArray& bytes) {
+  return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
+}
+
 }  // namespace
 
 Q_DECLARE_METATYPE(FailureCase)
 Q_DECLARE_METATYPE(BodyCase)
+Q_DECLARE_METATYPE(PinCase)
 
 class DownloadFileTest : public QObject {
   Q_OBJECT
@@ -99,6 +114,8 @@ class DownloadFileTest : public QObject {
   void failures();
   void successfulBodies_data();
   void successfulBodies();
+  void onlyThePublishedBodyIsSaved_data();
+  void onlyThePublishedBodyIsSaved();
   void everyStepInOrder();
   void folderPrefixJoinsTheNameWithoutSeparator();
   void repaintsArePacedButTheLastStateIsPainted();
@@ -270,6 +287,62 @@ void DownloadFileTest::successfulBodies() {
   QCOMPARE(rig.log.StartingWith("http.read ").size(), body.httpReads);
   QVERIFY(rig.log.StartingWith("message ").isEmpty());
   QVERIFY(rig.log.StartingWith("abandon ").isEmpty());
+}
+
+void DownloadFileTest::onlyThePublishedBodyIsSaved_data() {
+  QTest::addColumn<PinCase>("pin");
+
+  // Long enough to reach the digest in several blocks, one of them cut short.
+  const std::vector<std::byte> package = PatternBytes((std::size_t{1} << 20U) + 7);
+  std::vector<std::byte> flipped = package;
+  flipped[flipped.size() / 2] ^= std::byte{0xFF};
+  const std::vector<std::byte> cut(package.begin(), package.begin() + 300'000);
+  const QByteArray portal =
+      "<!DOCTYPE html>\n<html><head><title>Welcome to Caf\xc3\xa9 Wi-Fi</title></head><body>"
+      "<form action=\"/accept\"><button>Connect</button></form></body></html>\n";
+  const auto portalBytes = std::as_bytes(std::span(portal.constData(), portal.size()));
+
+  QTest::newRow("the published bytes")
+      << PinCase{.reads = {FakeRead::Data(package)}, .published = Bytes(package), .saved = true};
+  QTest::newRow("the published bytes in many small reads")
+      << PinCase{.reads = {FakeRead::Data(std::vector(package.begin(), package.begin() + 1000)),
+                           FakeRead::Data(std::vector(package.begin() + 1000, package.end()))},
+                 .published = Bytes(package),
+                 .saved = true};
+  QTest::newRow("one byte flipped")
+      << PinCase{.reads = {FakeRead::Data(flipped)}, .published = Bytes(package)};
+  QTest::newRow("cut short, though the body ended cleanly")
+      << PinCase{.reads = {FakeRead::Data(cut)}, .published = Bytes(package)};
+  QTest::newRow("empty body") << PinCase{.reads = {}, .published = Bytes(package)};
+  QTest::newRow("a captive portal's page under a 200")
+      << PinCase{.reads = {FakeRead::Data({portalBytes.begin(), portalBytes.end()})},
+                 .published = Bytes(package)};
+  QTest::newRow("unpinned: any body is saved")
+      << PinCase{.reads = {FakeRead::Data(flipped)}, .published = {}, .saved = true};
+}
+
+void DownloadFileTest::onlyThePublishedBodyIsSaved() {
+  QFETCH(PinCase, pin);
+  QByteArray served;
+  for (const FakeRead& read : pin.reads) {
+    served += Bytes(read.bytes);
+  }
+
+  Rig rig(Serving(pin.reads));
+  rig.Fetch(kUrl, "", pin.published ? std::optional(Sha256Of(*pin.published)) : std::nullopt);
+
+  QCOMPARE(rig.log.StartingWith("http.close"), (QStringList{"http.closeUrl", "http.close"}));
+  if (pin.saved) {
+    QCOMPARE(rig.byteCount, double(served.size()));
+    QCOMPARE(rig.files.Saves().size(), std::size_t{1});
+    QVERIFY(Bytes(rig.files.Saves().front().body) == served);
+  } else {
+    // Nothing is put in place: the old file stays, the new one is abandoned.
+    QCOMPARE(rig.byteCount, 0.0);
+    QVERIFY(rig.files.Saves().empty());
+    QCOMPARE(rig.log.All().filter(QRegularExpression("^(save|abandon) ")),
+             QStringList{"abandon " + kDestination});
+  }
 }
 
 void DownloadFileTest::everyStepInOrder() {

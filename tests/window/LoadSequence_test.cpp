@@ -3,7 +3,11 @@
 #include <QTimer>
 #include <QtTest>
 #include <optional>
+#include <span>
+#include <string>
+#include <string_view>
 
+#include "GeneratedContent.h"
 #include "support/WindowRig.h"
 
 using namespace korvani;
@@ -20,10 +24,14 @@ void HideRaiseWarnings(QtMsgType type, const QMessageLogContext& context, const 
 }
 
 constexpr std::size_t kGermanXpBytes = std::size_t{883} * 1024;
+constexpr std::size_t kEnglishXpBytes = std::size_t{793} * 1024;
 
-fakes::FakeHttpScript Serving(std::size_t bytes) {
+// The package host's placeholder of the package: what the build may pin.
+fakes::FakeHttpScript Serving(std::string_view package, std::size_t bytes) {
+  const std::string content = packagehost::GeneratedContent(package, bytes);
+  const auto served = std::as_bytes(std::span(content));
   fakes::FakeHttpScript script;
-  script.reads = {fakes::FakeRead::Data(fakes::PatternBytes(bytes)), fakes::FakeRead::End()};
+  script.reads = {fakes::FakeRead::Data({served.begin(), served.end()}), fakes::FakeRead::End()};
   return script;
 }
 
@@ -84,7 +92,7 @@ class LoadSequenceTest : public QObject {
   void initTestCase() { qtTestHandler = qInstallMessageHandler(HideRaiseWarnings); }
 
   void successfulRunShowsCompleteAndUnloads() {
-    Run run({.language = "de", .script = Serving(kGermanXpBytes)});
+    Run run({.language = "de", .script = Serving("RUD_UZ7_de.exe", kGermanXpBytes)});
     run.form.Load();
 
     QCOMPARE(run.Steps(),
@@ -129,7 +137,7 @@ class LoadSequenceTest : public QObject {
   }
 
   void windowIsShownBeforeItIsMadeTopmost() {
-    Run run({.script = Serving(1000)});
+    Run run({.script = Serving("RUD_UZ7_en.exe", kEnglishXpBytes)});
     run.form.Load();
     QCOMPARE(run.log.StartingWith("topmost"), (QStringList{"topmost on", "topmost off"}));
   }
@@ -149,7 +157,9 @@ class LoadSequenceTest : public QObject {
     clock.autoAdvance = std::chrono::milliseconds(stepMs);
     fakes::EventLog stackingLog;
     UnloadTimingStacking stacking(stackingLog, clock);
-    Run run({.script = Serving(1000), .clock = &clock, .stacking = &stacking});
+    Run run({.script = Serving("RUD_UZ7_en.exe", kEnglishXpBytes),
+             .clock = &clock,
+             .stacking = &stacking});
     clock.lblProgress = run.Find<QLabel>("lblProgress");
     run.form.Load();
 
