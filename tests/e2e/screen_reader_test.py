@@ -67,7 +67,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="korvani-orca.") as work:
         try:
             run(sys.argv[1], sys.argv[2], pathlib.Path(work))
-        except AssertionError as failure:
+        except (AssertionError, atspi_client.OrcaUnavailable) as failure:
             print(f"FAIL: {failure}", file=sys.stderr)
             return 1
     return 0

@@ -1,7 +1,8 @@
 """A screen reader's view of a window, through AT-SPI (python3-pyatspi).
 
-Used by the accessibility test and by bench/accessibility_bench.py. Every wait here
-sleeps in GLib's main loop, which the AT-SPI events of the window wake, and ends at a
+Used by the accessibility test and by bench/accessibility_bench.py; Orca, a screen
+reader that speaks, for the screen reader test. Every wait here sleeps (in GLib's main
+loop, which the AT-SPI events of the window wake, or on Orca's log) and ends at a
 deadline: nothing is polled by the clock.
 
 A PrivateSession must be entered before the first Reader is made: libatspi connects
@@ -223,7 +224,7 @@ class Orca:
 
         def wake(*_):
             woken.append(True)
-            return GLib.SOURCE_REMOVE
+            return GLib.SOURCE_CONTINUE
 
         subscription = bus.signal_subscribe(
             registry[0], registry[2], "EventListenerRegistered", registry[1], None,
@@ -241,13 +242,10 @@ class Orca:
                 if left <= 0:
                     raise RuntimeError(f"Orca did not listen within {seconds} s")
                 woken.clear()
-                expired = []
-                timer = GLib.timeout_add(int(left * 1000) + 1,
-                                         lambda: expired.append(True) or wake())
+                timer = GLib.timeout_add(int(left * 1000) + 1, wake)
                 while not woken:
                     context.iteration(True)
-                if not expired:
-                    GLib.source_remove(timer)
+                GLib.source_remove(timer)
         finally:
             GLib.source_remove(watch)
             os.close(ended)
@@ -269,11 +267,11 @@ class Orca:
                 os.killpg(self._process.pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
-            self._process.wait()
+            self._process.wait(10)
         if self._terminal is not None:
             # The reader ends once the last writer, this end, has gone.
             os.close(self._terminal[1])
-            self._reader.join()
+            self._reader.join(10)
             os.close(self._terminal[0])
             self._terminal = None
 
