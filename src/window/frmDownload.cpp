@@ -29,11 +29,11 @@ constexpr std::chrono::milliseconds kPausePass{15};
 // How long showing the window waits for the window manager to map it.
 constexpr std::chrono::milliseconds kExposeDeadline{2000};
 
-// Qt presents a top-level widget of its own class as a plain pane ("filler"), so a
-// screen reader would not announce it. This window is presented as an alert, whose
-// name is its title: a screen reader announces an alert with all the texts it shows,
-// in reading order, where it reads out of a frame its title and out of a dialog only
-// its texts of three words or more (not the heading, not the file name).
+// Qt presents a top-level widget of its own class as a plain pane ("filler"), which a
+// screen reader does not announce. This window is presented as an alert named by its
+// title: screen readers announce an alert with every text it shows, in reading order,
+// where of a frame they say only the title, and of a dialog only the texts of three
+// words or more (neither the heading nor the file name).
 QAccessibleInterface* PresentAsAlert(const QString& className, QObject* object) {
   if (className != QLatin1String(frmDownload::staticMetaObject.className()) ||
       !object->isWidgetType()) {
