@@ -3,11 +3,12 @@
 
 What Orca, GNOME's screen reader, says of two runs of "xp de": on a private session bus
 with Orca listening, the program fetches the package from a package host that trickles
-it over about two seconds, then from one that answers 404. Of the first run Orca must
+it over about three seconds, then from one that answers 404. Of the first run Orca must
 say, in this order, the window's title, the file name, a percentage and the result line
 with the size; of the second, "Download Failed". Needs an X display with a window
 manager, and Orca (Debian's orca), which speaks to no device here: its debug log has
-every phrase.
+every phrase. Exits 77 (skipped) where another Orca of this user runs: Orca starts
+only once for each user.
 """
 
 import pathlib
@@ -18,8 +19,9 @@ import tempfile
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
 import atspi_client  # noqa: E402
 
+SKIPPED = 77
 PACKAGE = "RUD_UZ7_de.exe"
-BYTES_PER_SECOND = 450 * 1024
+BYTES_PER_SECOND = 300 * 1024
 # In order, and each may share a phrase with the one before.
 GOOD_RUN = [re.escape(atspi_client.TITLE), re.escape(PACKAGE), r"\b\d+ percent",
             re.escape("Download Complete: 883 KB")]
@@ -67,9 +69,12 @@ def main():
     with tempfile.TemporaryDirectory(prefix="korvani-orca.") as work:
         try:
             run(sys.argv[1], sys.argv[2], pathlib.Path(work))
-        except (AssertionError, atspi_client.OrcaUnavailable) as failure:
+        except AssertionError as failure:
             print(f"FAIL: {failure}", file=sys.stderr)
             return 1
+        except atspi_client.OrcaUnavailable as reason:
+            print(f"SKIP: Orca runs once for each user, and {reason}")
+            return SKIPPED
     return 0
 
 

@@ -125,8 +125,8 @@ class Orca:
     (its main loop runs in C, which does not wake for Python's signal handlers), and by
     then its phrases have all been read.
 
-    Orca starts only where no other Orca of this user runs: then entering raises
-    OrcaUnavailable, with what Orca said.
+    Orca starts only where no other Orca of this user runs (a blind developer's own, or
+    that of a test run beside this one): there entering raises OrcaUnavailable.
     """
 
     # What Orca must be listening to before the program starts, in the registry's
@@ -147,6 +147,11 @@ class Orca:
         self._spoken = threading.Condition()
 
     def __enter__(self):
+        # As Orca itself looks for another one.
+        others = subprocess.run(["pgrep", "-u", str(os.getuid()), "-x", "orca"],
+                                stdout=subprocess.PIPE, text=True, check=False).stdout.split()
+        if others:
+            raise OrcaUnavailable(f"another Orca of this user runs (process {', '.join(others)})")
         prefs = self._folder / "orca"
         prefs.mkdir()
         (prefs / "user-settings.conf").write_text(json.dumps({
@@ -237,7 +242,7 @@ class Orca:
             while not self._listening(bus, registry):
                 if self._process.poll() is not None:
                     said = self._output.read_text(encoding="utf-8").strip()
-                    raise OrcaUnavailable(said or f"Orca ended with {self._process.returncode}")
+                    raise RuntimeError(f"Orca ended with {self._process.returncode}: {said}")
                 left = deadline - time.monotonic()
                 if left <= 0:
                     raise RuntimeError(f"Orca did not listen within {seconds} s")
@@ -277,7 +282,7 @@ class Orca:
 
 
 class OrcaUnavailable(RuntimeError):
-    """Orca would not start here: what it said."""
+    """Orca cannot start here, and why."""
 
 
 # The program's window, as a reader finds it.
