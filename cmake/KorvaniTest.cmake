@@ -38,7 +38,8 @@ function(korvani_add_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
-  _korvani_register_test(${name} ${name} "" "${ARG_ENVIRONMENT}" "${ARG_LABELS}" ${ARG_TIMEOUT})
+  _korvani_register_test(${name} "$<TARGET_FILE:${name}>" "${ARG_ENVIRONMENT}" "${ARG_LABELS}"
+                         ${ARG_TIMEOUT})
 
   string(REGEX REPLACE "_test$" "" stem ${name})
   if(runs EQUAL 0)
@@ -56,13 +57,42 @@ function(korvani_add_test name)
         list(APPEND functions "${word}")
       endif()
     endforeach()
-    _korvani_register_test(${stem}_${suffix}_test ${name} "${functions}" "${environment}"
-                           "${ARG_LABELS}" ${ARG_TIMEOUT})
+    _korvani_register_test(${stem}_${suffix}_test "$<TARGET_FILE:${name}>;${functions}"
+                           "${environment}" "${ARG_LABELS}" ${ARG_TIMEOUT})
   endforeach()
 endfunction()
 
-# One registration of the test executable `target` under `name`.
-function(_korvani_register_test name target functions environment labels timeout)
+# korvani_add_python_test(NAME SCRIPT [ARGS ...] [LABELS ...] [TIMEOUT s])
+# Registers a Python test script, run with ARGS by a python3 that has the AT-SPI
+# bindings (python3-pyatspi), which the scripts' screen reader clients need; it writes
+# no bytecode next to the sources. Labels and the x11 gate are those of korvani_add_test.
+function(korvani_add_python_test name)
+  cmake_parse_arguments(ARG "" "SCRIPT;TIMEOUT" "ARGS;LABELS" ${ARGN})
+  # Found by name on PATH: the first python3 that has the bindings (an interpreter of
+  # pyenv or a virtual environment, first on PATH, usually has not).
+  find_program(KORVANI_PYTHON3 python3 VALIDATOR _korvani_python_reads_atspi)
+  if(NOT KORVANI_PYTHON3)
+    message(FATAL_ERROR "The screen reader tests need python3 with the AT-SPI bindings "
+                        "(Debian: python3-pyatspi); no python3 on PATH has them.")
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  _korvani_register_test(${name} "${KORVANI_PYTHON3};${ARG_SCRIPT};${ARG_ARGS}"
+                         PYTHONDONTWRITEBYTECODE=1 "${ARG_LABELS}" ${ARG_TIMEOUT})
+endfunction()
+
+function(_korvani_python_reads_atspi result candidate)
+  # Asks for the binding without loading it: libatspi connects to the bus as it loads.
+  execute_process(COMMAND ${candidate} -c "import gi; gi.require_version('Atspi', '2.0')"
+                  RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
+  if(NOT status EQUAL 0)
+    set(${result} FALSE PARENT_SCOPE)
+  endif()
+endfunction()
+
+# One registration of a test command (a list: the program and its arguments) under `name`.
+function(_korvani_register_test name command environment labels timeout)
   if("x11" IN_LIST labels)
     # The gate is a shell's test of $DISPLAY, before Qt could abort for want of one.
     # Lines, not semicolons, which CMake would take for list separators.
@@ -72,13 +102,13 @@ function(_korvani_register_test name target functions environment labels timeout
       "  exit ${KORVANI_SKIPPED_EXIT_CODE}"
       "fi"
       "exec \"$0\" \"$@\"")
-    add_test(NAME ${name} COMMAND sh -c ${gate} $<TARGET_FILE:${target}> ${functions})
+    add_test(NAME ${name} COMMAND sh -c ${gate} ${command})
     # Windows of two tests would overlap on the one screen and spoil each other's
     # screenshots and stacking checks.
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK x11-display
                          SKIP_RETURN_CODE ${KORVANI_SKIPPED_EXIT_CODE})
   else()
-    add_test(NAME ${name} COMMAND ${target} ${functions})
+    add_test(NAME ${name} COMMAND ${command})
     list(APPEND environment QT_QPA_PLATFORM=offscreen)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${timeout} LABELS "${labels}"

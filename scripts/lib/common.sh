@@ -24,7 +24,7 @@ KORVANI_PACKAGES=(
   # the desktop the tests run on: X, a window manager, Wayland, screenshots
   xvfb openbox x11-utils xdotool imagemagick weston xwayland qt6-gtk-platformtheme
   # a screen reader's view of the window: a private session bus, AT-SPI and its Python client
-  dbus at-spi2-core python3-pyatspi
+  dbus at-spi2-core python3-pyatspi orca
   # what the tests serve, save onto and compare with
   openssl dosfstools fusefat
   # the benchmarks (bench/run)

@@ -29,17 +29,19 @@ constexpr std::chrono::milliseconds kPausePass{15};
 // How long showing the window waits for the window manager to map it.
 constexpr std::chrono::milliseconds kExposeDeadline{2000};
 
-// Qt presents a top-level widget of its own class as a plain pane ("filler"), so a
-// screen reader would not announce it; this window is presented as a window, whose
-// name is its title.
-QAccessibleInterface* PresentAsWindow(const QString& className, QObject* object) {
+// Qt presents a top-level widget of its own class as a plain pane ("filler"), which a
+// screen reader does not announce. This window is presented as an alert named by its
+// title: screen readers announce an alert with every text it shows, in reading order,
+// where of a frame they say only the title, and of a dialog only the texts of three
+// words or more (neither the heading nor the file name).
+QAccessibleInterface* PresentAsAlert(const QString& className, QObject* object) {
   if (className != QLatin1String(frmDownload::staticMetaObject.className()) ||
       !object->isWidgetType()) {
     return nullptr;
   }
   // Qt owns the interfaces its factories make and deletes them with their widget.
   // NOLINTNEXTLINE(cppcoreguidelines-owning-memory)
-  return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+  return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::AlertMessage);
 }
 
 std::unique_ptr<Ui::frmDownload> CreateForm(QWidget& window) {
@@ -55,9 +57,10 @@ frmDownload::frmDownload(const WindowServices& services)
       ui_(CreateForm(*this)),
       lblFile_(*ui_->lblFile, LabelCaption::Sizing::FitsText),
       lblProgress_(*ui_->lblProgress, LabelCaption::Sizing::Fixed),
-      pgbDownload_(*ui_->pgbDownload) {
+      pgbDownload_(*ui_->pgbDownload),
+      resultAnnouncement_(*ui_->lblProgress) {
   static std::once_flag presented;
-  std::call_once(presented, [] { QAccessible::installFactory(&PresentAsWindow); });
+  std::call_once(presented, [] { QAccessible::installFactory(&PresentAsAlert); });
   // A fixed border with a system menu and a close button, nothing else.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -93,6 +96,9 @@ void frmDownload::Form_Load() {
     services_.transfer.sound.DefaultBeep();
     lblProgress_.SetCaption("Download Failed");
   }
+  // Heard as it appears, before the pause: a screen reader does not read out a label
+  // that changes on its own.
+  resultAnnouncement_.Announce();
 
   WaitSeconds(kPauseSeconds);
   // The user may have closed the window during the pause; it stays closed.

@@ -6,6 +6,7 @@
 #include "platform/WindowStacking.h"
 #include "transfer/DownloadFile.h"
 #include "transfer/ProgressView.h"
+#include "window/Announcement.h"
 #include "window/ProgressControls.h"
 
 namespace Ui {
@@ -59,6 +60,7 @@ class frmDownload final : public QWidget, public transfer::ProgressView {
   LabelCaption lblFile_;
   LabelCaption lblProgress_;
   KilobyteBar pgbDownload_;
+  Announcement resultAnnouncement_;
   bool loaded_ = true;
 };
 

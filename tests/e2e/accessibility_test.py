@@ -5,10 +5,9 @@ A screen reader during the fetch. On a private session bus with assistive techno
 turned on, the program fetches "xp en" at 120 KB/s (about seven seconds). A reader
 finds its window by name, reads it whole (role, the bar's name and value, the labels'
 texts), waits for the bar to move on and reads it whole again, both times while the
-window still says it is downloading. Exits 77 (skipped) without an X display.
+window still says it is downloading. Needs an X display with a window manager.
 """
 
-import os
 import pathlib
 import sys
 import tempfile
@@ -16,7 +15,6 @@ import tempfile
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
 import atspi_client  # noqa: E402
 
-SKIPPED = 77
 TITLE = atspi_client.TITLE
 PACKAGE = "RUD_UZ7_en.exe"
 PACKAGE_BYTES = 793 * 1024
@@ -39,7 +37,7 @@ def run(program, package_host, work):
             check(window is not None, f"no window named {TITLE!r} reached the reader")
             first = reader.await_pass(window, atspi_client.Pass.downloading, 5)
             check(first is not None, "the window never said it was downloading")
-            check(first.role in ("frame", "dialog"), f"the window is presented as a {first.role}")
+            check(first.role == "alert", f"the window is presented as a {first.role}")
             check(first.name == TITLE, f"the window is named {first.name!r}")
             check(first.bar_name == "Overall Progress", f"the bar is named {first.bar_name!r}")
             check(PACKAGE in first.labels, f"no label names the package: {first.labels}")
@@ -62,9 +60,6 @@ def main():
     if len(sys.argv) != 3:
         print(__doc__, file=sys.stderr)
         return 2
-    if not os.environ.get("DISPLAY"):
-        print("skipped: needs an X display")
-        return SKIPPED
     with tempfile.TemporaryDirectory(prefix="korvani-a11y.") as work:
         try:
             run(sys.argv[1], sys.argv[2], pathlib.Path(work))
