@@ -40,7 +40,7 @@ korvani-download-VERSION-SYSTEM/README.md
 korvani-download-VERSION-SYSTEM/korvani-download"
 # Run-time libraries the DEB must depend on, as Debian names their packages (a t64 suffix
 # allowed), and the font the window draws with.
-expected_depends="libqt6widgets6 libcurl4 libasound2 fonts-liberation2"
+expected_depends="libqt6widgets6 libcurl4 libssl3 libasound2 fonts-liberation2"
 # What only the tests, the tools and the benchmarks build.
 not_shipped='package-host|_test|_fuzz|fetch_bench|startup_anchor|window_watch|/tests?/|/bench/|/tools/'
 
