@@ -1,6 +1,7 @@
 #include "catalogue/SelectPackage.h"
 
 #include <QtTest>
+#include <algorithm>
 #include <string>
 
 #include "support/ScopedEnvironment.h"
@@ -8,6 +9,7 @@
 using korvani::catalogue::CataloguePackage;
 using korvani::catalogue::CataloguePackages;
 using korvani::catalogue::PackageChoice;
+using korvani::catalogue::PackageScheme;
 using korvani::catalogue::SelectPackage;
 using korvani::support::ScopedEnvironment;
 
@@ -89,9 +91,16 @@ void SelectPackageTest::choosesPackage() {
       SelectPackage(expected.family.toStdString(), expected.language.toStdString(), kHost);
 
   QCOMPARE(QString::fromStdString(choice.url),
-           QString::fromStdString("http://" + kHost) + expected.path);
+           QString::fromStdString(std::string(PackageScheme()) + "://" + kHost) + expected.path);
   QVERIFY(choice.expectedKilobytes.has_value());
   QCOMPARE(*choice.expectedKilobytes, expected.kilobytes);
+  // The pin is the chosen package's, the fallback's too, as the build's table has it.
+  const QString fileName = expected.path.section('/', -1);
+  const auto listed = std::find_if(
+      CataloguePackages().begin(), CataloguePackages().end(),
+      [&](const CataloguePackage& package) { return package.fileName == fileName.toStdString(); });
+  QVERIFY(listed != CataloguePackages().end());
+  QCOMPARE(choice.sha256.value_or(""), std::string(listed->sha256));
 }
 
 void SelectPackageTest::unlistedFamilyGivesNoPackage_data() {
@@ -141,7 +150,8 @@ void SelectPackageTest::listsExactlyThePackagesItChooses() {
     listed << QString("%1 %2").arg(path).arg(package.kilobytes);
     const PackageChoice choice =
         SelectPackage(std::string(package.family), std::string(package.language), kHost);
-    QCOMPARE(QString::fromStdString(choice.url), QString::fromStdString("http://" + kHost) + path);
+    QCOMPARE(QString::fromStdString(choice.url),
+             QString::fromStdString(std::string(PackageScheme()) + "://" + kHost) + path);
   }
   byHand.sort();
   listed.sort();
@@ -155,7 +165,8 @@ void SelectPackageTest::hostFromEnvironmentReachesUrl() {
   }();
 
   QCOMPARE(QString::fromStdString(choice.url),
-           QString("http://127.0.0.1:8080/downloads/VUD_fr_win98.exe"));
+           QString::fromStdString(std::string(PackageScheme()) +
+                                  "://127.0.0.1:8080/downloads/VUD_fr_win98.exe"));
   QVERIFY(choice.expectedKilobytes.has_value());
   QCOMPARE(*choice.expectedKilobytes, 753.0F);
 }

@@ -34,14 +34,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
 
-  const std::string start = "http://" + host + "/downloads/";
+  const std::string start =
+      std::string(korvani::catalogue::PackageScheme()) + "://" + host + "/downloads/";
   Require(choice.url.starts_with(start),
-          "the URL is an http URL on the given host, in /downloads/");
+          "the URL is on the given host, in /downloads/, by the build's scheme");
   const std::string name = choice.url.substr(start.size());
   const auto package = std::find_if(packages.begin(), packages.end(),
                                     [&](const auto& entry) { return entry.fileName == name; });
   Require(package != packages.end(), "the URL ends in the name of a catalogue package");
   Require(package->family == family, "the package is one of the given family");
+  Require(choice.sha256.value_or("") == package->sha256, "the pin is the package's own");
   const bool languageListed =
       std::any_of(packages.begin(), packages.end(), [&](const CataloguePackage& entry) {
         return entry.family == family && entry.language == language;
