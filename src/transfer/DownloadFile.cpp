@@ -11,8 +11,8 @@
 #include <span>
 #include <stdexcept>
 
-#include "transfer/BackgroundSha256.h"
 #include "transfer/FileName.h"
+#include "transfer/IdleSha256.h"
 #include "transfer/PacedRefresh.h"
 #include "transfer/ProgressText.h"
 
@@ -51,6 +51,8 @@ class Fetch final : private platform::EventWait {
   const TransferServices& services_;
   ProgressView& view_;
   const std::optional<std::string>& sha256_;
+  // Of the body so far, when it is pinned; digested while the server keeps us waiting.
+  std::optional<IdleSha256> digest_;
   PacedRefresh pacing_;
 };
 
@@ -104,9 +106,8 @@ std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
                                                 platform::Replacement& file) {
   std::uint64_t received = 0;
   std::array<std::byte, kReadSize> buffer{};
-  std::optional<BackgroundSha256> digest;
   if (sha256_) {
-    digest.emplace();
+    digest_.emplace();
   }
   for (;;) {
     ShowProgress(received);
@@ -117,8 +118,8 @@ std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
           throw std::length_error("read reported more bytes than the buffer holds");
         }
         received += read.count;
-        if (digest) {
-          digest->Update(std::span(buffer).first(read.count));
+        if (digest_) {
+          digest_->Update(std::span(buffer).first(read.count));
         }
         // A full disk ends the transfer at once: the rest of the body is not wanted.
         if (!file.Append(std::span(buffer).first(read.count))) {
@@ -130,7 +131,7 @@ std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
         RepaintOwedProgress();
         // Whatever else answered with a 200 (a captive portal's sign-in page, a broken
         // mirror's copy, someone's substitute on the way) is not the package.
-        if (digest && digest->HexDigest() != *sha256_) {
+        if (digest_ && digest_->HexDigest() != *sha256_) {
           return std::nullopt;
         }
         return received;
@@ -142,6 +143,10 @@ std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
 }
 
 void Fetch::Wait(std::span<pollfd> watched, TimePoint deadline) {
+  // Until the server sends more, the time goes to the pinned body's digest.
+  if (digest_) {
+    digest_->DigestWhile([watched] { return !platform::PollReady(watched, 0); });
+  }
   // A server that falls silent leaves the last bytes it sent on screen, not the
   // progress that pacing last let through: the sleep ends when that repaint is due.
   RepaintOwedProgressWhenDue();

@@ -309,6 +309,12 @@ void DownloadFileTest::onlyThePublishedBodyIsSaved_data() {
                            FakeRead::Data(std::vector(package.begin() + 1000, package.end()))},
                  .published = Bytes(package),
                  .saved = true};
+  QTest::newRow("the published bytes, digested while the server is silent")
+      << PinCase{.reads = {FakeRead::Data(std::vector(package.begin(), package.begin() + 500'000)),
+                           FakeRead::Silence(),
+                           FakeRead::Data(std::vector(package.begin() + 500'000, package.end()))},
+                 .published = Bytes(package),
+                 .saved = true};
   QTest::newRow("one byte flipped")
       << PinCase{.reads = {FakeRead::Data(flipped)}, .published = Bytes(package)};
   QTest::newRow("cut short, though the body ended cleanly")
