@@ -36,7 +36,7 @@ std::string Sha256::HexDigest() {
   }
   constexpr char kHexDigits[] = "0123456789abcdef";
   std::string hex;
-  hex.reserve(2 * length);
+  hex.reserve(std::size_t{2} * length);
   for (unsigned int i = 0; i < length; ++i) {
     hex += kHexDigits[digest[i] >> 4U];
     hex += kHexDigits[digest[i] & 0x0FU];
