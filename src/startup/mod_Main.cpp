@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/EventWait.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
 #include "platform/Sound.h"
 #include "platform/WindowStacking.h"
 #include "startup/CommandLine.h"
 #include "startup/PlatformChoice.h"
-#include "window/EventPump.h"
 #include "window/frmDownload.h"
 
 namespace korvani::startup {
@@ -68,12 +68,12 @@ int Main(int argc, char** argv) {
   char* qtArgv[] = {argc > 0 ? argv[0] : fallbackName, nullptr};
   int qtArgc = 1;
   QApplication application(qtArgc, qtArgv);
+  platform::SystemClock clock;
   // Where the thread sleeps until the network, a tone's end or the desktop needs it.
-  window::DesktopEventWait wait;
+  platform::DesktopEventWait wait(clock);
   platform::CurlHttpClient http;
   platform::DesktopSound sound(wait);
   platform::LocalFileSystem files;
-  platform::SystemClock clock;
   platform::X11WindowStacking stacking;
   StartUp(argumentText, window::WindowServices{{http, sound, files, clock, wait}, stacking});
   return 0;

@@ -29,7 +29,7 @@ constexpr char kClientOpenError[] = "Error opening Internet connection";
 class Fetch final : private platform::EventWait {
  public:
   Fetch(const TransferServices& services, ProgressView& view)
-      : services_(services), view_(view), pacing_(services.clock) {}
+      : EventWait(services.clock), services_(services), view_(view), pacing_(services.clock) {}
 
   // The byte count to report, or nothing when the caller's value stays.
   std::optional<double> Run(const std::string& url, const std::string& folder);
@@ -139,7 +139,7 @@ void Fetch::Wait(std::span<pollfd> watched, TimePoint deadline) {
 
 void Fetch::RepaintOwedProgressWhenDue() {
   const std::optional<TimePoint> due = pacing_.UnpaintedDue();
-  if (due && *due <= services_.clock.MonotonicNow()) {
+  if (due && *due <= Now()) {
     RepaintOwedProgress();
   }
 }
