@@ -86,13 +86,13 @@ void frmDownload::Form_Load() {
   double byteCount = 0;
   transfer::DownloadFile(services_.transfer, choice.url, byteCount, "", *this);
 
-  // Painted by the pause, which processes events; no refresh needed here.
   if (byteCount != 0) {
     lblProgress_.SetCaption("Download Complete: " + transfer::FormatFileSize(byteCount));
   } else {
     services_.transfer.sound.DefaultBeep();
     lblProgress_.SetCaption("Download Failed");
   }
+  lblProgress_.Refresh();
 
   WaitSeconds(kPauseSeconds);
   // The user may have closed the window during the pause; it stays closed.
