@@ -85,6 +85,7 @@ void frmDownload::Form_Load() {
 
   double byteCount = 0;
   transfer::DownloadFile(services_.transfer, choice.url, byteCount, "", *this);
+  fetched_ = true;
 
   if (byteCount != 0) {
     lblProgress_.SetCaption("Download Complete: " + transfer::FormatFileSize(byteCount));
