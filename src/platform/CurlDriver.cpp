@@ -61,14 +61,9 @@ void CurlDriver::ActOnReadiness() {
   }
   if (curlTimeoutAt_ && Now() >= *curlTimeoutAt_) {
     curlTimeoutAt_.reset();
+    // Early by libcurl's own clock (the wait's may run ahead of it) is harmless:
+    // libcurl then announces the same time-out again.
     ActOnSocket(CURL_SOCKET_TIMEOUT, 0);
-    // libcurl announces a time-out only when it changes. Acted on before libcurl's
-    // own clock says it is due (the wait's clock may run ahead), it stays as it was
-    // and would otherwise be lost.
-    long timeoutMs = -1;
-    if (!curlTimeoutAt_ && curl_multi_timeout(multi_.get(), &timeoutMs) == CURLM_OK) {
-      SetTimer(timeoutMs);
-    }
   }
 }
 
