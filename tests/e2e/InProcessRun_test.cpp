@@ -24,8 +24,10 @@ namespace {
 // The system clock with its monotonic time running faster, so that the window's pause
 // after the result takes a fraction of its time. It is the time base of the wait, so the
 // HTTP client's time-outs count on it as well, and are given in its time; libcurl's own
-// clock, which times the connection out, is not affected. The pause's length is checked
-// with a fake clock and by the process test.
+// clock, which times the connection out, is not affected. A wait sleeps a span of this
+// clock as long in real time, so a time-out that runs out (the stall) takes its span in
+// this clock's time. The pause's length is checked with a fake clock and by the process
+// test.
 class FastClock final : public platform::Clock {
  public:
   static constexpr int kSpeedUp = 8;
