@@ -171,6 +171,8 @@ void DesktopEventWaitTest::wakesServesAndHoldsBack() {
       break;  // `earlier` closes here, still readable
     }
     case Arrange::PostedEvent:
+      // Qt owns a posted event and deletes it once delivered.
+      // NOLINTNEXTLINE(cppcoreguidelines-owning-memory)
       QCoreApplication::postEvent(&window, new QEvent(QEvent::User));
       break;
     case Arrange::Click:

@@ -264,9 +264,9 @@ void CurlHttpClientTest::deliversWhatTheServerAnswers_data() {
   QTest::addColumn<Answer>("answer");
 
   // Every row on each wait: the client may sleep in either.
-  for (const auto& [waitKind, waitName] :
-       {std::pair(WaitKind::Poll, "poll"), std::pair(WaitKind::Desktop, "desktop")}) {
-    const auto row = [&](const char* name) -> QTestData& {
+  for (const WaitKind waitKind : {WaitKind::Poll, WaitKind::Desktop}) {
+    const char* const waitName = waitKind == WaitKind::Poll ? "poll" : "desktop";
+    const auto row = [waitKind, waitName](const char* name) -> QTestData& {
       return QTest::addRow("%s: %s", waitName, name) << waitKind;
     };
     row("whole body") << Answer{};
