@@ -91,9 +91,10 @@ class CurlTransfer final : public UrlHandle {
   // silent for too long.
   template <typename Ready>
   void Drive(Ready ready);
-  // The latest moment the next wait may end: the server's silence running out, or the
-  // connection taking too long; nothing once it has.
-  std::optional<TimePoint> SilenceEnds(TimePoint waitStarted) const;
+  // When the transfer is given up, and so the latest moment the next wait may end:
+  // once the server has been silent for too long, or the connection has taken too
+  // long; nothing when that moment has passed.
+  std::optional<TimePoint> GiveUpAt(TimePoint waitStarted) const;
 
   std::size_t TakeSpilled(std::span<std::byte> buffer);
   void ReceiveBody(const char* data, std::size_t size);
@@ -240,10 +241,10 @@ template <typename Ready>
 void CurlTransfer::Drive(Ready ready) {
   // Time spent by the caller between reads does not count as the server's silence.
   const TimePoint waitStarted = driver_.Now();
-  driver_.Drive(ready, [this, waitStarted] { return SilenceEnds(waitStarted); });
+  driver_.Drive(ready, [this, waitStarted] { return GiveUpAt(waitStarted); });
 }
 
-std::optional<CurlTransfer::TimePoint> CurlTransfer::SilenceEnds(TimePoint waitStarted) const {
+std::optional<CurlTransfer::TimePoint> CurlTransfer::GiveUpAt(TimePoint waitStarted) const {
   // Before the request is on its way libcurl times the connection out itself; this
   // only stands behind it.
   const TimePoint ends = requestSent_ ? std::max(lastByteAt_, waitStarted) + timeouts_.idle
