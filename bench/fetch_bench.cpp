@@ -30,6 +30,7 @@
 
 #include "ProcessMemory.h"
 #include "platform/Clock.h"
+#include "platform/EventWait.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
 #include "platform/Sound.h"
@@ -127,7 +128,7 @@ int Run(int argc, char** argv) {
   korvani::platform::LocalFileSystem files(folder.Path());
   korvani::platform::SystemClock clock;
   korvani::platform::X11WindowStacking stacking;
-  korvani::window::DesktopEventWait wait;
+  korvani::platform::DesktopEventWait wait(clock);
   const korvani::transfer::TransferServices services{http, sound, files, clock, wait};
   korvani::window::frmDownload form(korvani::window::WindowServices{services, stacking});
   // As the program's run does before it fetches: the bar spans the expected size.

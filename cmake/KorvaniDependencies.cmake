@@ -48,5 +48,7 @@ korvani_require("ALSA (libasound)" "${ALSA_FOUND}" libasound2-dev)
 
 find_package(X11 QUIET)  # X11::Xdamage too, when present, for bench/window_watch
 korvani_require(Xlib "${X11_FOUND}" libx11-dev)
+# libxcb comes with libx11-dev: the state of Qt's connection to the X server.
+korvani_require(libxcb "${X11_xcb_FOUND}" libxcb1-dev)
 
 find_package(Threads REQUIRED)

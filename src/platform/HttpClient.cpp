@@ -1,7 +1,6 @@
 #include "platform/HttpClient.h"
 
 #include <curl/curl.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/CurlDriver.h"
+
 namespace korvani::platform {
 namespace {
 
@@ -26,47 +27,10 @@ struct EasyHandleDeleter {
 };
 using EasyHandle = std::unique_ptr<CURL, EasyHandleDeleter>;
 
-struct MultiHandleDeleter {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
-};
-using MultiHandle = std::unique_ptr<CURLM, MultiHandleDeleter>;
-
 struct UrlPartsDeleter {
   void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
 using UrlParts = std::unique_ptr<CURLU, UrlPartsDeleter>;
-
-// An easy handle's place in a multi handle. libcurl requires the easy handle to
-// leave the multi handle before either is cleaned up, so this owner must be
-// destroyed before the two handles it joins.
-class MultiMembership {
- public:
-  MultiMembership() = default;
-  MultiMembership(CURLM* multi, CURL* easy) : multi_(multi), easy_(easy) {}
-  MultiMembership(const MultiMembership&) = delete;
-  MultiMembership& operator=(const MultiMembership&) = delete;
-  MultiMembership(MultiMembership&& other) noexcept
-      : multi_(std::exchange(other.multi_, nullptr)), easy_(std::exchange(other.easy_, nullptr)) {}
-  MultiMembership& operator=(MultiMembership&& other) noexcept {
-    if (this != &other) {
-      Leave();
-      multi_ = std::exchange(other.multi_, nullptr);
-      easy_ = std::exchange(other.easy_, nullptr);
-    }
-    return *this;
-  }
-  ~MultiMembership() { Leave(); }
-
- private:
-  void Leave() {
-    if (multi_ != nullptr && easy_ != nullptr) {
-      curl_multi_remove_handle(multi_, easy_);
-    }
-  }
-
-  CURLM* multi_ = nullptr;
-  CURL* easy_ = nullptr;
-};
 
 // What one call of the body callback hands over at most: libcurl's receive buffer,
 // left at its default. A larger one makes a single perform read many buffers on a
@@ -99,8 +63,9 @@ bool IsHttpsUrl(CURLU* url) {
   return https;
 }
 
-// One GET on its own multi handle, driven only from inside OpenUrl and Read (pull, no
-// threads) through libcurl's socket interface.
+// One GET, driven by a CurlDriver only from inside OpenUrl and Read. It decides what
+// the driver does not: the request's options, which response head is the final one,
+// how long the server may stay silent, and where the body goes.
 class CurlTransfer final : public UrlHandle {
  public:
   // Sends the GET and waits for the final response head. Returns nullptr when the
@@ -115,59 +80,38 @@ class CurlTransfer final : public UrlHandle {
   ReadResult Read(std::span<std::byte> buffer) override;
 
  private:
-  enum class Outcome { Running, Succeeded, Failed };
-  using SteadyTime = std::chrono::steady_clock::time_point;
+  using TimePoint = CurlDriver::TimePoint;
 
   CurlTransfer(const CurlTimeouts& timeouts, EventWait& wait);
   bool Start(const std::string& url, const std::string& agent);
   bool SetOptions(const std::string& agent);
   bool AwaitSuccessfulHead();
 
-  // Runs libcurl until `ready()` holds or the transfer is over (ended, failed or idle
-  // for too long), sleeping in the session's wait in between.
+  // Drives the transfer until `ready()` holds, it has ended, or the server has been
+  // silent for too long.
   template <typename Ready>
   void Drive(Ready ready);
-  // The latest moment the next wait may end: libcurl's own time-out, or the server's
-  // silence running out. Fails the transfer when the silence already has.
-  SteadyTime NextDeadline(SteadyTime waitStarted);
-  // Hands libcurl the sockets that `watched_` says are ready, and its time-out when due.
-  void ActOnReadiness();
-  void ActOnSocket(curl_socket_t socket, int events);
-  void NoteFinishedTransfer();
+  // When the transfer is given up, and so the latest moment the next wait may end:
+  // once the server has been silent for too long, or the connection has taken too
+  // long; nothing when that moment has passed.
+  std::optional<TimePoint> GiveUpAt(TimePoint waitStarted) const;
 
   std::size_t TakeSpilled(std::span<std::byte> buffer);
   void ReceiveBody(const char* data, std::size_t size);
   void ReceiveHeaderLine(std::string_view line);
-  void WatchSocket(curl_socket_t socket, int what);
 
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
   static int OnRequestReady(void* self, char* /*ip*/, char* /*localIp*/, int /*port*/,
                             int /*localPort*/);
-  static int OnSocket(CURL* /*easy*/, curl_socket_t socket, int what, void* self,
-                      void* /*socketData*/);
-  static int OnTimer(CURLM* /*multi*/, long timeoutMs, void* self);
 
   CurlTimeouts timeouts_;
-  EventWait& wait_;
 
-  // What libcurl asked to be told about: its sockets with the events it waits for,
-  // and when its own time-out runs out. Declared before the handles, whose cleanup
-  // may still report a socket gone.
-  std::vector<pollfd> watched_;
-  std::optional<SteadyTime> curlTimeoutAt_;
-  // The sockets found ready by the last wait, acted on once it has returned: acting
-  // changes watched_.
-  std::vector<pollfd> ready_;
-
-  // Declared in this order so that the easy handle leaves the multi handle first and
-  // the URL it reads outlives it.
+  // Declared in this order so that the driver lets the easy handle go first and the
+  // URL it reads outlives it.
   UrlParts url_;
-  MultiHandle multi_;
   EasyHandle easy_;
-  MultiMembership membership_;
-
-  Outcome outcome_ = Outcome::Running;
+  CurlDriver driver_;
 
   // Response heads: only the final one (not 1xx, not a redirect) opens the body.
   bool headIsRedirect_ = false;
@@ -177,7 +121,7 @@ class CurlTransfer final : public UrlHandle {
   // No byte for this long, once a request is on its way, fails the transfer. libcurl's
   // own low-speed limit averages over seconds and would also cut a slow trickle.
   bool requestSent_ = false;
-  SteadyTime lastByteAt_{};
+  TimePoint lastByteAt_{};
 
   // The caller's buffer during a Read, and how much of it the body has filled.
   std::span<std::byte> target_;
@@ -188,7 +132,7 @@ class CurlTransfer final : public UrlHandle {
 };
 
 CurlTransfer::CurlTransfer(const CurlTimeouts& timeouts, EventWait& wait)
-    : timeouts_(timeouts), wait_(wait) {
+    : timeouts_(timeouts), driver_(wait) {
   spill_.reserve(kReceiveBufferBytes);
 }
 
@@ -205,9 +149,8 @@ std::unique_ptr<CurlTransfer> CurlTransfer::Open(const std::string& url, const s
 
 bool CurlTransfer::Start(const std::string& url, const std::string& agent) {
   url_.reset(curl_url());
-  multi_.reset(curl_multi_init());
   easy_.reset(curl_easy_init());
-  if (!url_ || !multi_ || !easy_) {
+  if (!url_ || !easy_) {
     return false;
   }
   // Parsed without guessing a scheme: a URL that does not name one is malformed here,
@@ -215,23 +158,7 @@ bool CurlTransfer::Start(const std::string& url, const std::string& agent) {
   if (curl_url_set(url_.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
     return false;
   }
-  if (!SetOptions(agent)) {
-    return false;
-  }
-  // libcurl tells which sockets to watch and when to time out, instead of polling
-  // them itself: the one wait of the thread does both.
-  CURLM* multi = multi_.get();
-  if (curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlTransfer::OnSocket) != CURLM_OK ||
-      curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
-      curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlTransfer::OnTimer) != CURLM_OK ||
-      curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this) != CURLM_OK) {
-    return false;
-  }
-  if (curl_multi_add_handle(multi, easy_.get()) != CURLM_OK) {
-    return false;
-  }
-  membership_ = MultiMembership(multi, easy_.get());
-  return true;
+  return SetOptions(agent) && driver_.Start(easy_.get());
 }
 
 bool CurlTransfer::SetOptions(const std::string& agent) {
@@ -288,13 +215,12 @@ ReadResult CurlTransfer::Read(std::span<std::byte> buffer) {
     return {ReadResult::Status::Failed, 0};
   }
   const std::size_t spilled = TakeSpilled(buffer);
-  if (spilled < buffer.size() && outcome_ == Outcome::Running) {
+  if (spilled < buffer.size() && driver_.Outcome() == CurlDriver::State::Running) {
     target_ = buffer.subspan(spilled);
     delivered_ = 0;
     if (spilled > 0) {
       // Top the read up with whatever has already arrived, without waiting for more.
-      PollReady(watched_, 0);
-      ActOnReadiness();
+      driver_.ActOnWhatIsReady();
     } else {
       Drive([this] { return delivered_ > 0; });
     }
@@ -305,7 +231,7 @@ ReadResult CurlTransfer::Read(std::span<std::byte> buffer) {
   if (count > 0) {
     return {ReadResult::Status::Data, count};
   }
-  if (outcome_ == Outcome::Succeeded) {
+  if (driver_.Outcome() == CurlDriver::State::Succeeded) {
     return {ReadResult::Status::End, 0};
   }
   return {ReadResult::Status::Failed, 0};
@@ -314,78 +240,19 @@ ReadResult CurlTransfer::Read(std::span<std::byte> buffer) {
 template <typename Ready>
 void CurlTransfer::Drive(Ready ready) {
   // Time spent by the caller between reads does not count as the server's silence.
-  const SteadyTime waitStarted = std::chrono::steady_clock::now();
-  for (;;) {
-    if (ready() || outcome_ != Outcome::Running) {
-      return;
-    }
-    const SteadyTime deadline = NextDeadline(waitStarted);
-    if (outcome_ != Outcome::Running) {
-      return;
-    }
-    wait_.Wait(watched_, deadline);
-    ActOnReadiness();
-  }
+  const TimePoint waitStarted = driver_.Now();
+  driver_.Drive(ready, [this, waitStarted] { return GiveUpAt(waitStarted); });
 }
 
-CurlTransfer::SteadyTime CurlTransfer::NextDeadline(SteadyTime waitStarted) {
-  SteadyTime deadline = curlTimeoutAt_.value_or(SteadyTime::max());
-  const SteadyTime now = std::chrono::steady_clock::now();
-  if (requestSent_) {
-    const SteadyTime silenceEnds = std::max(lastByteAt_, waitStarted) + timeouts_.idle;
-    if (now >= silenceEnds) {
-      outcome_ = Outcome::Failed;
-    }
-    deadline = std::min(deadline, silenceEnds);
-  } else {
-    // libcurl times the connection out itself; this only stands behind it.
-    const SteadyTime connectEnds = waitStarted + timeouts_.connect;
-    if (now >= connectEnds) {
-      outcome_ = Outcome::Failed;
-    }
-    deadline = std::min(deadline, connectEnds);
+std::optional<CurlTransfer::TimePoint> CurlTransfer::GiveUpAt(TimePoint waitStarted) const {
+  // Before the request is on its way libcurl times the connection out itself; this
+  // only stands behind it.
+  const TimePoint ends = requestSent_ ? std::max(lastByteAt_, waitStarted) + timeouts_.idle
+                                      : waitStarted + timeouts_.connect;
+  if (driver_.Now() >= ends) {
+    return std::nullopt;
   }
-  return deadline;
-}
-
-void CurlTransfer::ActOnReadiness() {
-  ready_.clear();
-  for (const pollfd& entry : watched_) {
-    if (entry.revents != 0) {
-      ready_.push_back(entry);
-    }
-  }
-  for (const pollfd& entry : ready_) {
-    int events = 0;
-    events |= (entry.revents & POLLIN) != 0 ? CURL_CSELECT_IN : 0;
-    events |= (entry.revents & POLLOUT) != 0 ? CURL_CSELECT_OUT : 0;
-    events |= (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ? CURL_CSELECT_ERR : 0;
-    ActOnSocket(entry.fd, events);
-  }
-  if (curlTimeoutAt_ && std::chrono::steady_clock::now() >= *curlTimeoutAt_) {
-    curlTimeoutAt_.reset();
-    ActOnSocket(CURL_SOCKET_TIMEOUT, 0);
-  }
-}
-
-void CurlTransfer::ActOnSocket(curl_socket_t socket, int events) {
-  int running = 0;
-  if (curl_multi_socket_action(multi_.get(), socket, events, &running) != CURLM_OK) {
-    outcome_ = Outcome::Failed;
-    return;
-  }
-  NoteFinishedTransfer();
-}
-
-void CurlTransfer::NoteFinishedTransfer() {
-  int queued = 0;
-  while (const CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
-    if (message->msg == CURLMSG_DONE) {
-      // CURLE_OK only when the body ended as announced: a short body, a chunked body
-      // without its last chunk and a reset connection all come back as errors.
-      outcome_ = message->data.result == CURLE_OK ? Outcome::Succeeded : Outcome::Failed;
-    }
-  }
+  return ends;
 }
 
 std::size_t CurlTransfer::TakeSpilled(std::span<std::byte> buffer) {
@@ -403,7 +270,7 @@ std::size_t CurlTransfer::TakeSpilled(std::span<std::byte> buffer) {
 }
 
 void CurlTransfer::ReceiveBody(const char* data, std::size_t size) {
-  lastByteAt_ = std::chrono::steady_clock::now();
+  lastByteAt_ = driver_.Now();
   const std::size_t direct = std::min(size, target_.size() - delivered_);
   if (direct > 0) {
     std::memcpy(target_.data() + delivered_, data, direct);
@@ -414,7 +281,7 @@ void CurlTransfer::ReceiveBody(const char* data, std::size_t size) {
 }
 
 void CurlTransfer::ReceiveHeaderLine(std::string_view line) {
-  lastByteAt_ = std::chrono::steady_clock::now();
+  lastByteAt_ = driver_.Now();
   if (finalHeadSeen_) {
     return;  // trailers after a chunked body
   }
@@ -458,48 +325,8 @@ int CurlTransfer::OnRequestReady(void* self, char* /*ip*/, char* /*localIp*/, in
                                  int /*localPort*/) {
   auto* transfer = static_cast<CurlTransfer*>(self);
   transfer->requestSent_ = true;
-  transfer->lastByteAt_ = std::chrono::steady_clock::now();
+  transfer->lastByteAt_ = transfer->driver_.Now();
   return CURL_PREREQFUNC_OK;
-}
-
-void CurlTransfer::WatchSocket(curl_socket_t socket, int what) {
-  const auto known = std::find_if(watched_.begin(), watched_.end(),
-                                  [socket](const pollfd& entry) { return entry.fd == socket; });
-  if (what == CURL_POLL_REMOVE) {
-    if (known != watched_.end()) {
-      watched_.erase(known);
-    }
-    return;
-  }
-  short events = 0;
-  events |= (what & CURL_POLL_IN) != 0 ? POLLIN : 0;
-  events |= (what & CURL_POLL_OUT) != 0 ? POLLOUT : 0;
-  if (known != watched_.end()) {
-    known->events = events;
-  } else {
-    watched_.push_back(pollfd{.fd = socket, .events = events, .revents = 0});
-  }
-}
-
-int CurlTransfer::OnSocket(CURL* /*easy*/, curl_socket_t socket, int what, void* self,
-                           void* /*socketData*/) {
-  try {
-    static_cast<CurlTransfer*>(self)->WatchSocket(socket, what);
-  } catch (...) {
-    return -1;  // no room to watch it: libcurl fails the transfer
-  }
-  return 0;
-}
-
-int CurlTransfer::OnTimer(CURLM* /*multi*/, long timeoutMs, void* self) {
-  auto* transfer = static_cast<CurlTransfer*>(self);
-  if (timeoutMs < 0) {
-    transfer->curlTimeoutAt_.reset();
-  } else {
-    transfer->curlTimeoutAt_ =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  }
-  return 0;
 }
 
 // libcurl's global state is set up once for the process and never torn down:

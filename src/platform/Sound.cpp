@@ -22,8 +22,6 @@
 namespace korvani::platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kSampleRate = 48000;
 // Lets the sound server buffer a tenth of a second: enough to play without gaps,
 // short enough that the tone starts promptly.
@@ -163,7 +161,7 @@ bool PlayWithin(std::vector<std::int16_t> samples, EventWait& wait, EventWait::T
       worker.join();
       return true;
     }
-    if (std::chrono::steady_clock::now() >= deadline) {
+    if (wait.Now() >= deadline) {
       break;
     }
   }
@@ -187,14 +185,14 @@ void DesktopSound::Beep(int frequencyHz, int durationMs) {
   if (samples.empty()) {
     return;
   }
-  const Clock::time_point started = Clock::now();
+  const EventWait::TimePoint started = wait_.Now();
   const std::chrono::milliseconds length(durationMs);
   if (!PlayWithin(std::move(samples), wait_, started + length + slackLeft_)) {
     stuck_ = true;
     return;
   }
-  const Clock::duration overrun = Clock::now() - started - length;
-  slackLeft_ -= std::clamp(overrun, Clock::duration::zero(), slackLeft_);
+  const auto overrun = wait_.Now() - started - length;
+  slackLeft_ -= std::clamp<EventWait::TimePoint::duration>(overrun, {}, slackLeft_);
 }
 
 void DesktopSound::DefaultBeep() {

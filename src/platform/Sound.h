@@ -24,10 +24,10 @@ class Sound {
 // the whole process once one of these exists.
 //
 // Each tone plays on a thread of its own while the caller sleeps in `wait` until
-// the tone has ended or its deadline has passed, so that a window lending its wait
-// stays served meanwhile. All the tones of one DesktopSound together take at most
-// their lengths plus `kSlack`, opening the device included. A device that misses a
-// deadline counts as stuck, and every later tone returns at once.
+// the tone has ended or its deadline (on the wait's clock) has passed, so that a window lending its
+// wait stays served meanwhile. All the tones of one DesktopSound together take at most their
+// lengths plus `kSlack`, opening the device included. A device that misses a deadline counts as
+// stuck, and every later tone returns at once.
 class DesktopSound final : public Sound {
  public:
   // What the tones may overrun their lengths by, all together: a sound server's
@@ -44,7 +44,7 @@ class DesktopSound final : public Sound {
 
  private:
   EventWait& wait_;
-  std::chrono::steady_clock::duration slackLeft_ = kSlack;
+  EventWait::TimePoint::duration slackLeft_ = kSlack;
   bool stuck_ = false;
 };
 

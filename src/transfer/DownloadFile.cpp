@@ -31,7 +31,11 @@ class Fetch final : private platform::EventWait {
  public:
   Fetch(const TransferServices& services, ProgressView& view,
         const std::optional<std::string>& sha256)
-      : services_(services), view_(view), sha256_(sha256), pacing_(services.clock) {}
+      : EventWait(services.clock),
+        services_(services),
+        view_(view),
+        sha256_(sha256),
+        pacing_(services.clock) {}
 
   // The byte count to report, or nothing when the caller's value stays.
   std::optional<double> Run(const std::string& url, const std::string& folder);
@@ -159,7 +163,7 @@ void Fetch::Wait(std::span<pollfd> watched, TimePoint deadline) {
 
 void Fetch::RepaintOwedProgressWhenDue() {
   const std::optional<TimePoint> due = pacing_.UnpaintedDue();
-  if (due && *due <= services_.clock.MonotonicNow()) {
+  if (due && *due <= Now()) {
     RepaintOwedProgress();
   }
 }

@@ -13,7 +13,8 @@
 namespace korvani::transfer {
 
 // The desktop services a fetch uses. `wait` is where the thread sleeps while the
-// server keeps it waiting; its deadlines are on `clock`'s monotonic time.
+// server keeps it waiting; it must run on `clock`, the time base of every deadline
+// the fetch hands it, the pacing of its repaints included.
 struct TransferServices {
   platform::HttpClient& http;
   platform::Sound& sound;

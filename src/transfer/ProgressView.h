@@ -4,12 +4,14 @@
 
 namespace korvani::transfer {
 
-// A label the fetch writes to.
+// A label the fetch writes to. Like the bar, it shows a new caption only when it is
+// refreshed, so that the fetch's pacing decides how often it is painted (the fetch's
+// waits process events, and would paint any change they find).
 class Caption {
  public:
   virtual ~Caption() = default;
   virtual void SetCaption(const std::string& text) = 0;
-  // Repaints at once: no window events are processed while the fetch runs.
+  // Shows the caption last set and repaints at once.
   virtual void Refresh() = 0;
 };
 
@@ -18,6 +20,7 @@ class ProgressBar {
  public:
   virtual ~ProgressBar() = default;
   virtual void SetValue(float kilobytes) = 0;
+  // Shows the value last set and repaints at once.
   virtual void Refresh() = 0;
 };
 

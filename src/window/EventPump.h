@@ -3,19 +3,7 @@
 #include <QEventLoop>
 #include <chrono>
 
-#include "platform/EventWait.h"
-
 namespace korvani::window {
-
-// The thread's one wait while the window is up but not yet taking input: it sleeps
-// on Qt's event dispatcher, so that the descriptors it is given, its deadline, the
-// window system (exposures, pings) and the session bus (accessibility) each wake it,
-// and it serves the desktop's requests as they come. Clicks, keys and close requests
-// stay queued for the pause. Needs the QApplication.
-class DesktopEventWait final : public platform::EventWait {
- public:
-  void Wait(std::span<pollfd> watched, TimePoint deadline) override;
-};
 
 // Processes the pending events that `flags` admit, first waiting up to `atMost`
 // for one to arrive, so that callers can pace a loop on events instead of spinning.

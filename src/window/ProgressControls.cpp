@@ -7,15 +7,18 @@
 namespace korvani::window {
 
 void LabelCaption::SetCaption(const std::string& text) {
-  label_.setText(QString::fromStdString(text));
-  if (sizing_ == Sizing::FitsText) {
-    label_.adjustSize();
-  }
+  heldText_ = QString::fromStdString(text);
 }
 
 void LabelCaption::Refresh() {
-  // No events are processed while the fetch runs, so an update() would never
-  // be painted; repaint() paints now.
+  if (heldText_) {
+    label_.setText(*heldText_);
+    heldText_.reset();
+    if (sizing_ == Sizing::FitsText) {
+      label_.adjustSize();
+    }
+  }
+  // Paints now, before the fetch goes on, instead of at the next pass of events.
   label_.repaint();
 }
 

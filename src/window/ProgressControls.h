@@ -18,12 +18,15 @@ class LabelCaption final : public transfer::Caption {
 
   LabelCaption(QLabel& label, Sizing sizing) : label_(label), sizing_(sizing) {}
 
+  // Held until Refresh(): QLabel schedules a repaint of its own for every new text,
+  // which the next pass of events would paint, whatever the fetch's pacing says.
   void SetCaption(const std::string& text) override;
   void Refresh() override;
 
  private:
   QLabel& label_;
   Sizing sizing_;
+  std::optional<QString> heldText_;
 };
 
 // QProgressBar counts in int steps; the window's bar counts kilobytes as floats.

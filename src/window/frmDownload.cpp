@@ -88,14 +88,15 @@ void frmDownload::Form_Load() {
 
   double byteCount = 0;
   transfer::DownloadFile(services_.transfer, choice.url, byteCount, "", *this, choice.sha256);
+  fetched_ = true;
 
-  // Painted by the pause, which processes events; no refresh needed here.
   if (byteCount != 0) {
     lblProgress_.SetCaption("Download Complete: " + transfer::FormatFileSize(byteCount));
   } else {
     services_.transfer.sound.DefaultBeep();
     lblProgress_.SetCaption("Download Failed");
   }
+  lblProgress_.Refresh();
   // Heard as it appears, before the pause: a screen reader does not read out a label
   // that changes on its own.
   resultAnnouncement_.Announce();

@@ -35,6 +35,8 @@ class frmDownload final : public QWidget, public transfer::ProgressView {
   void Load();
   // False once the window has been unloaded, by the run or by the user.
   bool IsLoaded() const { return loaded_; }
+  // True once the fetch has returned, whatever it brought.
+  bool HasFetched() const { return fetched_; }
 
   void SetWindowToTop(WId plnghWnd);
   void SetWindowNotToTop(WId plnghWnd);
@@ -62,6 +64,7 @@ class frmDownload final : public QWidget, public transfer::ProgressView {
   KilobyteBar pgbDownload_;
   Announcement resultAnnouncement_;
   bool loaded_ = true;
+  bool fetched_ = false;
 };
 
 }  // namespace korvani::window

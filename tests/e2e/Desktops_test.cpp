@@ -99,6 +99,45 @@ class Weston {
   QString xDisplay_;
 };
 
+// An X server of the test's own (Xvfb), which the test can take away.
+class PrivateXServer {
+ public:
+  PrivateXServer() {
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) {
+      refusal_ = "Xvfb is not installed";
+      return;
+    }
+    // Xvfb picks a free display and names it on the descriptor given.
+    process_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+    const bool named = QTest::qWaitFor(
+        [&] { return process_.canReadLine() || process_.state() == QProcess::NotRunning; }, 10000);
+    if (!named || !process_.canReadLine()) {
+      refusal_ = "Xvfb did not start";
+      return;
+    }
+    display_ = ":" + QString::fromLatin1(process_.readLine()).trimmed();
+  }
+  ~PrivateXServer() { Kill(); }
+  PrivateXServer(const PrivateXServer&) = delete;
+  PrivateXServer& operator=(const PrivateXServer&) = delete;
+
+  // Why there is no server; empty when it runs.
+  QString refusal() const { return refusal_; }
+  QString display() const { return display_; }
+  // Ends the server at once, as a crash would.
+  void Kill() {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.kill();
+      process_.waitForFinished(5000);
+    }
+  }
+
+ private:
+  QProcess process_;
+  QString refusal_;
+  QString display_;
+};
+
 // An ALSA configuration whose default device is a file plugin writing into a
 // FIFO that nobody reads: opening it never returns.
 class StuckSoundDevice {
@@ -251,6 +290,39 @@ class DesktopsTest : public QObject {
     const QString fault = run.EndFault(kRunDeadlineMs);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
     QVERIFY(run.Saved());
+  }
+
+  // The X server goes away while the package trickles in: the run starts over unseen
+  // in the same process and saves the package, quietly, with status 0 and nothing
+  // left behind.
+  void displayThatDiesMidFetch() {
+    PrivateXServer x;
+    if (!x.refusal().isEmpty()) {
+      QSKIP(qPrintable(x.refusal()));
+    }
+    const qint64 packageBytes =
+        static_cast<qint64>(e2e::kChoice.expectedKilobytes.value_or(0)) * 1024;
+    host::PackageHostProcess host(
+        {"--generate", "--fault", "trickle:" + QString::number(packageBytes / 2)});
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+
+    ProgramRun run(host.HostAndPort(), {.environment = {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY",
+                                                        "QT_QPA_PLATFORM"}});
+    {
+      // Gone before the server: Xlib would end this process with the connection.
+      support::X11Client client(x.display().toLocal8Bit().constData());
+      QVERIFY(client.IsOpen());
+      QVERIFY2(client.AwaitWindow(kTitle, kWindowDeadline), "the window never showed");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!host.RequestLog().isEmpty(), kRunDeadlineMs);
+    QVERIFY(!run.Saved());
+    x.Kill();
+
+    const QString fault = run.EndFault(kRunDeadlineMs);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    QVERIFY(run.Saved());
+    QCOMPARE(run.folder.Entries(), (QStringList{e2e::kPackage, e2e::kProgramName}));
+    QCOMPARE(host.RequestLog().size(), 2);
   }
 
   void onWayland_data() {

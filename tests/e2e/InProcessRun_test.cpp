@@ -10,11 +10,11 @@
 #include "e2e/RunFolder.h"
 #include "e2e/ServerAddress.h"
 #include "platform/Clock.h"
+#include "platform/EventWait.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
 #include "support/WindowRig.h"
 #include "support/host/PackageHostProcess.h"
-#include "window/EventPump.h"
 
 using namespace korvani;
 using e2e::FaultCase;
@@ -22,18 +22,22 @@ using e2e::FaultCase;
 namespace {
 
 // The system clock with its monotonic time running faster, so that the window's pause
-// after the result takes a fraction of its time. The fetch's time-outs run on libcurl's
-// own clock and are not affected; the pause's length is checked with a fake clock and
-// by the process test.
+// after the result takes a fraction of its time. It is the time base of the wait, so the
+// HTTP client's time-outs count on it as well, and are given in its time; libcurl's own
+// clock, which times the connection out, is not affected. A wait sleeps a span of this
+// clock as long in real time, so a time-out that runs out (the stall) takes its span in
+// this clock's time. The pause's length is checked with a fake clock and by the process
+// test.
 class FastClock final : public platform::Clock {
  public:
+  static constexpr int kSpeedUp = 8;
+
   platform::LocalDateTime LocalNow() const override { return system_.LocalNow(); }
   std::chrono::steady_clock::time_point MonotonicNow() const override {
     return start_ + (system_.MonotonicNow() - start_) * kSpeedUp;
   }
 
  private:
-  static constexpr int kSpeedUp = 8;
   platform::SystemClock system_;
   std::chrono::steady_clock::time_point start_ = system_.MonotonicNow();
 };
@@ -61,11 +65,12 @@ class InProcessRunTest : public QObject {
     const QString hostName = e2e::ServerAddress(fault, host);
     const e2e::RunFolder folder(e2e::kProgramName, "a program", fault);
 
-    platform::CurlHttpClient http(platform::CurlTimeouts{.connect = e2e::kInProcessConnectTimeout,
-                                                         .idle = e2e::kInProcessIdleTimeout});
+    platform::CurlHttpClient http(
+        platform::CurlTimeouts{.connect = e2e::kInProcessConnectTimeout * FastClock::kSpeedUp,
+                               .idle = e2e::kInProcessIdleTimeout * FastClock::kSpeedUp});
     platform::LocalFileSystem files(folder.path().toStdString());
     const FastClock clock;
-    window::DesktopEventWait wait;
+    platform::DesktopEventWait wait(clock);
     support::WindowRig rig(
         {.environment = QStringList{"KORVANI_PACKAGE_HOST=" + hostName} + fault.environment,
          .http = &http,

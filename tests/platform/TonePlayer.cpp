@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/Clock.h"
 #include "platform/EventWait.h"
 #include "platform/Sound.h"
 
@@ -13,7 +14,8 @@ int main(int argc, char** argv) {
   const bool printMs = argc > 1 && std::strcmp(argv[1], "--print-ms") == 0;
   const int first = printMs ? 2 : 1;
   const auto started = std::chrono::steady_clock::now();
-  korvani::platform::PollEventWait wait;
+  const korvani::platform::SystemClock clock;
+  korvani::platform::PollEventWait wait(clock);
   korvani::platform::DesktopSound sound(wait);
   for (int i = first; i + 1 < argc; i += 2) {
     sound.Beep(std::atoi(argv[i]), std::atoi(argv[i + 1]));

@@ -319,6 +319,24 @@ void X11Client::Close(XWindow window) {
   SendToRoot(window, "_NET_CLOSE_WINDOW", {CurrentTime, kSourcePager});
 }
 
+void X11Client::Click(XWindow window) {
+  const auto [width, height] = Size(window);
+  XEvent event{};
+  event.xbutton.window = window;
+  event.xbutton.root = root_;
+  event.xbutton.x = width / 2;
+  event.xbutton.y = height / 2;
+  event.xbutton.button = Button1;
+  event.xbutton.same_screen = True;
+  for (const int type : {ButtonPress, ButtonRelease}) {
+    event.xbutton.type = type;
+    event.xbutton.state = type == ButtonRelease ? Button1Mask : 0;
+    XSendEvent(display_.get(), window, False, ButtonPressMask | ButtonReleaseMask, &event);
+  }
+  // Once the server has handled both, they are on their way to the window's owner.
+  XSync(display_.get(), False);
+}
+
 ScreenShot X11Client::Shot(XWindow window) {
   Display* display = display_.get();
   XWindowAttributes attributes{};

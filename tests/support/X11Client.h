@@ -117,6 +117,10 @@ class X11Client {
   // Asks the window manager to close `window`, as its close button does
   // (_NET_CLOSE_WINDOW, which the window manager turns into WM_DELETE_WINDOW).
   void Close(XWindow window);
+  // Clicks the first button in the middle of `window`: a press and a release, sent to
+  // the clients that listen for them there (the window's owner), as the server reports
+  // a click. Returns once the server has sent them on.
+  void Click(XWindow window);
 
   // What the screen shows over the client area of `window`; empty when it is gone.
   ScreenShot Shot(XWindow window);

@@ -227,6 +227,7 @@ class LayoutTest : public QObject {
     if (!caption.isEmpty()) {
       auto& label = control == "lblFile" ? window.form.lblFile() : window.form.lblProgress();
       label.SetCaption(caption.toStdString());
+      label.Refresh();
     }
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(window.Find(control));
     QVERIFY(accessible != nullptr);

@@ -7,11 +7,11 @@
 
 namespace korvani::fakes {
 
-// Sleeps on a FakeClock: each wait moves the clock on to its deadline, as a wait
-// that nothing wakes would end, and finds no descriptor ready. Not logged.
+// Sleeps on a FakeClock, its time base: each wait moves the clock on to its deadline,
+// as a wait that nothing wakes would end, and finds no descriptor ready. Not logged.
 class FakeEventWait : public platform::EventWait {
  public:
-  explicit FakeEventWait(FakeClock& clock) : clock_(clock) {}
+  explicit FakeEventWait(FakeClock& clock) : EventWait(clock), clock_(clock) {}
 
   void Wait(std::span<pollfd> watched, TimePoint deadline) override {
     for (pollfd& entry : watched) {
