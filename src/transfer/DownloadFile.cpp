@@ -147,9 +147,14 @@ std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
 }
 
 void Fetch::Wait(std::span<pollfd> watched, TimePoint deadline) {
-  // Until the server sends more, the time goes to the pinned body's digest.
+  // Until the server sends more, the time goes to the pinned body's digest. A wait
+  // whose deadline has passed only looks whether a socket is ready.
   if (digest_) {
-    digest_->DigestWhile([watched] { return !platform::PollReady(watched, 0); });
+    digest_->DigestWhile([this, watched] {
+      services_.wait.Wait(watched, Now());
+      return std::none_of(watched.begin(), watched.end(),
+                          [](const pollfd& entry) { return entry.revents != 0; });
+    });
   }
   // A server that falls silent leaves the last bytes it sent on screen, not the
   // progress that pacing last let through: the sleep ends when that repaint is due.
