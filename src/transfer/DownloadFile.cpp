@@ -26,7 +26,8 @@ constexpr char kClientOpenError[] = "Error opening Internet connection";
 
 // One call of DownloadFile: the view it writes to and the pacing of its repaints.
 // The HTTP session sleeps in it, so that progress that pacing held back is painted
-// once its frame is up, even while the server is silent.
+// once its frame is up, even while the server is silent, and so that a pinned body is
+// digested in the time the server keeps the fetch waiting.
 class Fetch final : private platform::EventWait {
  public:
   Fetch(const TransferServices& services, ProgressView& view,
