@@ -66,23 +66,23 @@ bool IsHttpsUrl(CURLU* url) {
 // One GET, driven by a CurlDriver only from inside OpenUrl and Read. It decides what
 // the driver does not: the request's options, which response head is the final one,
 // how long the server may stay silent, and where the body goes.
-class CurlTransfer final : public UrlHandle {
+class CurlUrlHandle final : public UrlHandle {
  public:
   // Sends the GET and waits for the final response head. Returns nullptr when the
   // URL is malformed, the transfer fails before the head, or the status is not 2xx.
-  static std::unique_ptr<CurlTransfer> Open(const std::string& url, const std::string& agent,
-                                            const CurlTimeouts& timeouts, EventWait& wait);
+  static std::unique_ptr<CurlUrlHandle> Open(const std::string& url, const std::string& agent,
+                                             const CurlTimeouts& timeouts, EventWait& wait);
 
-  CurlTransfer(const CurlTransfer&) = delete;
-  CurlTransfer& operator=(const CurlTransfer&) = delete;
-  ~CurlTransfer() override = default;
+  CurlUrlHandle(const CurlUrlHandle&) = delete;
+  CurlUrlHandle& operator=(const CurlUrlHandle&) = delete;
+  ~CurlUrlHandle() override = default;
 
   ReadResult Read(std::span<std::byte> buffer) override;
 
  private:
   using TimePoint = CurlDriver::TimePoint;
 
-  CurlTransfer(const CurlTimeouts& timeouts, EventWait& wait);
+  CurlUrlHandle(const CurlTimeouts& timeouts, EventWait& wait);
   bool Start(const std::string& url, const std::string& agent);
   bool SetOptions(const std::string& agent);
   bool AwaitSuccessfulHead();
@@ -131,23 +131,23 @@ class CurlTransfer final : public UrlHandle {
   std::size_t spillRead_ = 0;
 };
 
-CurlTransfer::CurlTransfer(const CurlTimeouts& timeouts, EventWait& wait)
+CurlUrlHandle::CurlUrlHandle(const CurlTimeouts& timeouts, EventWait& wait)
     : timeouts_(timeouts), driver_(wait) {
   spill_.reserve(kReceiveBufferBytes);
 }
 
-std::unique_ptr<CurlTransfer> CurlTransfer::Open(const std::string& url, const std::string& agent,
-                                                 const CurlTimeouts& timeouts, EventWait& wait) {
+std::unique_ptr<CurlUrlHandle> CurlUrlHandle::Open(const std::string& url, const std::string& agent,
+                                                   const CurlTimeouts& timeouts, EventWait& wait) {
   // Not make_unique: the constructor is private. The callbacks hold this address,
   // so the object is made in place and never moves.
-  std::unique_ptr<CurlTransfer> transfer(new CurlTransfer(timeouts, wait));
+  std::unique_ptr<CurlUrlHandle> transfer(new CurlUrlHandle(timeouts, wait));
   if (!transfer->Start(url, agent) || !transfer->AwaitSuccessfulHead()) {
     return nullptr;
   }
   return transfer;
 }
 
-bool CurlTransfer::Start(const std::string& url, const std::string& agent) {
+bool CurlUrlHandle::Start(const std::string& url, const std::string& agent) {
   url_.reset(curl_url());
   easy_.reset(curl_easy_init());
   if (!url_ || !easy_) {
@@ -161,7 +161,7 @@ bool CurlTransfer::Start(const std::string& url, const std::string& agent) {
   return SetOptions(agent) && driver_.Start(easy_.get());
 }
 
-bool CurlTransfer::SetOptions(const std::string& agent) {
+bool CurlUrlHandle::SetOptions(const std::string& agent) {
   CURL* easy = easy_.get();
   bool ok = true;
   const auto set = [&ok](CURLcode result) { ok = ok && result == CURLE_OK; };
@@ -191,13 +191,13 @@ bool CurlTransfer::SetOptions(const std::string& agent) {
   // safe in a program with other threads (Qt's among them).
   set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
   // The body is delivered into the caller's buffer as it arrives.
-  set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody));
+  set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlUrlHandle::OnBody));
   set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, this));
   // Header lines tell which response head is the final one.
-  set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlTransfer::OnHeader));
+  set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlUrlHandle::OnHeader));
   set(curl_easy_setopt(easy, CURLOPT_HEADERDATA, this));
   // Marks when a request is on its way, which starts the idle clock.
-  set(curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlTransfer::OnRequestReady));
+  set(curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlUrlHandle::OnRequestReady));
   set(curl_easy_setopt(easy, CURLOPT_PREREQDATA, this));
   // Left at libcurl's defaults on purpose: certificates and host names of HTTPS
   // servers are verified (CURLOPT_SSL_VERIFYPEER, CURLOPT_SSL_VERIFYHOST), and no
@@ -205,12 +205,12 @@ bool CurlTransfer::SetOptions(const std::string& agent) {
   return ok;
 }
 
-bool CurlTransfer::AwaitSuccessfulHead() {
+bool CurlUrlHandle::AwaitSuccessfulHead() {
   Drive([this] { return finalHeadSeen_; });
   return finalHeadSeen_ && finalStatus_ >= 200 && finalStatus_ <= 299;
 }
 
-ReadResult CurlTransfer::Read(std::span<std::byte> buffer) {
+ReadResult CurlUrlHandle::Read(std::span<std::byte> buffer) {
   if (buffer.empty()) {
     return {ReadResult::Status::Failed, 0};
   }
@@ -238,13 +238,13 @@ ReadResult CurlTransfer::Read(std::span<std::byte> buffer) {
 }
 
 template <typename Ready>
-void CurlTransfer::Drive(Ready ready) {
+void CurlUrlHandle::Drive(Ready ready) {
   // Time spent by the caller between reads does not count as the server's silence.
   const TimePoint waitStarted = driver_.Now();
   driver_.Drive(ready, [this, waitStarted] { return GiveUpAt(waitStarted); });
 }
 
-std::optional<CurlTransfer::TimePoint> CurlTransfer::GiveUpAt(TimePoint waitStarted) const {
+std::optional<CurlUrlHandle::TimePoint> CurlUrlHandle::GiveUpAt(TimePoint waitStarted) const {
   // Before the request is on its way libcurl times the connection out itself; this
   // only stands behind it.
   const TimePoint ends = requestSent_ ? std::max(lastByteAt_, waitStarted) + timeouts_.idle
@@ -255,7 +255,7 @@ std::optional<CurlTransfer::TimePoint> CurlTransfer::GiveUpAt(TimePoint waitStar
   return ends;
 }
 
-std::size_t CurlTransfer::TakeSpilled(std::span<std::byte> buffer) {
+std::size_t CurlUrlHandle::TakeSpilled(std::span<std::byte> buffer) {
   const std::size_t count = std::min(buffer.size(), spill_.size() - spillRead_);
   if (count > 0) {
     std::memcpy(buffer.data(), spill_.data() + spillRead_, count);
@@ -269,7 +269,7 @@ std::size_t CurlTransfer::TakeSpilled(std::span<std::byte> buffer) {
   return count;
 }
 
-void CurlTransfer::ReceiveBody(const char* data, std::size_t size) {
+void CurlUrlHandle::ReceiveBody(const char* data, std::size_t size) {
   lastByteAt_ = driver_.Now();
   const std::size_t direct = std::min(size, target_.size() - delivered_);
   if (direct > 0) {
@@ -280,7 +280,7 @@ void CurlTransfer::ReceiveBody(const char* data, std::size_t size) {
   spill_.insert(spill_.end(), rest, rest + (size - direct));
 }
 
-void CurlTransfer::ReceiveHeaderLine(std::string_view line) {
+void CurlUrlHandle::ReceiveHeaderLine(std::string_view line) {
   lastByteAt_ = driver_.Now();
   if (finalHeadSeen_) {
     return;  // trailers after a chunked body
@@ -304,10 +304,10 @@ void CurlTransfer::ReceiveHeaderLine(std::string_view line) {
   }
 }
 
-std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+std::size_t CurlUrlHandle::OnBody(char* data, std::size_t size, std::size_t count, void* self) {
   const std::size_t bytes = size * count;
   try {
-    static_cast<CurlTransfer*>(self)->ReceiveBody(data, bytes);
+    static_cast<CurlUrlHandle*>(self)->ReceiveBody(data, bytes);
   } catch (...) {
     // No exception may cross libcurl's C frames; a short count fails the transfer.
     return 0;
@@ -315,15 +315,15 @@ std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t count
   return bytes;
 }
 
-std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+std::size_t CurlUrlHandle::OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
   const std::size_t bytes = size * count;
-  static_cast<CurlTransfer*>(self)->ReceiveHeaderLine(std::string_view(data, bytes));
+  static_cast<CurlUrlHandle*>(self)->ReceiveHeaderLine(std::string_view(data, bytes));
   return bytes;
 }
 
-int CurlTransfer::OnRequestReady(void* self, char* /*ip*/, char* /*localIp*/, int /*port*/,
-                                 int /*localPort*/) {
-  auto* transfer = static_cast<CurlTransfer*>(self);
+int CurlUrlHandle::OnRequestReady(void* self, char* /*ip*/, char* /*localIp*/, int /*port*/,
+                                  int /*localPort*/) {
+  auto* transfer = static_cast<CurlUrlHandle*>(self);
   transfer->requestSent_ = true;
   transfer->lastByteAt_ = transfer->driver_.Now();
   return CURL_PREREQFUNC_OK;
@@ -338,13 +338,15 @@ bool CurlInitialised() {
   return result == CURLE_OK;
 }
 
-class CurlSession final : public InternetHandle {
+// The session: every URL it opens is a transfer of its own, with the agent text, the
+// time-outs and the wait the session was made with.
+class CurlInternetHandle final : public InternetHandle {
  public:
-  CurlSession(std::string agent, const CurlTimeouts& timeouts, EventWait& wait)
+  CurlInternetHandle(std::string agent, const CurlTimeouts& timeouts, EventWait& wait)
       : agent_(std::move(agent)), timeouts_(timeouts), wait_(wait) {}
 
   std::unique_ptr<UrlHandle> OpenUrl(const std::string& url) override {
-    return CurlTransfer::Open(url, agent_, timeouts_, wait_);
+    return CurlUrlHandle::Open(url, agent_, timeouts_, wait_);
   }
 
  private:
@@ -361,7 +363,7 @@ std::unique_ptr<InternetHandle> CurlHttpClient::Open(const std::string& agent, E
   if (!CurlInitialised()) {
     return nullptr;
   }
-  return std::make_unique<CurlSession>(agent, timeouts_, wait);
+  return std::make_unique<CurlInternetHandle>(agent, timeouts_, wait);
 }
 
 }  // namespace korvani::platform
