@@ -10,7 +10,6 @@ window still says it is downloading. Needs an X display with a window manager.
 
 import pathlib
 import sys
-import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
 import atspi_client  # noqa: E402
@@ -56,18 +55,5 @@ def run(program, package_host, work):
                   f"the bar read {first.bar_value} then {second.bar_value}")
 
 
-def main():
-    if len(sys.argv) != 3:
-        print(__doc__, file=sys.stderr)
-        return 2
-    with tempfile.TemporaryDirectory(prefix="korvani-a11y.") as work:
-        try:
-            run(sys.argv[1], sys.argv[2], pathlib.Path(work))
-        except AssertionError as failure:
-            print(f"FAIL: {failure}", file=sys.stderr)
-            return 1
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    atspi_client.test_main(run, __doc__, "korvani-a11y.")

@@ -14,12 +14,10 @@ only once for each user.
 import pathlib
 import re
 import sys
-import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
 import atspi_client  # noqa: E402
 
-SKIPPED = 77
 PACKAGE = "RUD_UZ7_de.exe"
 BYTES_PER_SECOND = 300 * 1024
 # In order, and each may share a phrase with the one before.
@@ -62,21 +60,5 @@ def run(program, package_host, work):
         print("failed run:", " | ".join(failed))
 
 
-def main():
-    if len(sys.argv) != 3:
-        print(__doc__, file=sys.stderr)
-        return 2
-    with tempfile.TemporaryDirectory(prefix="korvani-orca.") as work:
-        try:
-            run(sys.argv[1], sys.argv[2], pathlib.Path(work))
-        except AssertionError as failure:
-            print(f"FAIL: {failure}", file=sys.stderr)
-            return 1
-        except atspi_client.OrcaUnavailable as reason:
-            print(f"SKIP: Orca runs once for each user, and {reason}")
-            return SKIPPED
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    atspi_client.test_main(run, __doc__, "korvani-orca.")

@@ -19,6 +19,8 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
+import tempfile
 import threading
 import time
 import tty
@@ -413,3 +415,22 @@ class Reader:
             found = read_pass(window)
             return found if accept(found) else None
         return self.await_result(attempt, seconds)
+
+
+def test_main(run, doc, prefix):
+    """A test's main: run(program, package_host, folder) with the two programs from the
+    command line and a scratch folder. Exits 0 when it passes, 1 when it raises
+    AssertionError, 77 (skipped) when Orca cannot be had, 2 on a wrong command line."""
+    if len(sys.argv) != 3:
+        print(doc, file=sys.stderr)
+        sys.exit(2)
+    with tempfile.TemporaryDirectory(prefix=prefix) as work:
+        try:
+            run(sys.argv[1], sys.argv[2], pathlib.Path(work))
+        except AssertionError as failure:
+            print(f"FAIL: {failure}", file=sys.stderr)
+            sys.exit(1)
+        except OrcaUnavailable as reason:
+            print(f"SKIP: Orca runs once for each user, and {reason}")
+            sys.exit(77)
+    sys.exit(0)
