@@ -117,9 +117,13 @@ int Run(int argc, char** argv) {
   const std::string url = argv[1];
   const std::intmax_t expectedBytes = std::stoll(argv[2]);
   const ScratchFolder folder(argv[3]);
-  std::optional<std::string> sha256;
+  std::optional<korvani::Sha256Digest> sha256;
   if (argc == 5) {
-    sha256 = argv[4];
+    sha256 = korvani::Sha256FromHex(argv[4]);
+    if (!sha256) {
+      std::cerr << "fetch_bench: the pin is not 64 hex digits: " << argv[4] << '\n';
+      return 2;
+    }
   }
 
   QApplication application(argc, argv);

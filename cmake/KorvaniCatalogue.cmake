@@ -1,14 +1,19 @@
-# korvani_catalogue_table(OUTPUT FILE SCHEME http|https [SUMS FILE] [REQUIRE_ALL] [QUIET])
+# korvani_catalogue_table(OUTPUT FILE SCHEME http|https [SUMS FILE] [REQUIRE_ALL] [QUIET]
+#                         [LIST FILE])
 #
-# Writes FILE, the C++ source of the program's catalogue table: the packages that
-# src/catalogue/Packages.txt lists, reached over SCHEME, each pinned to the SHA-256 that
-# SUMS gives for its file name. SUMS is in the format sha256sum writes: a line per file,
-# 64 hex digits, a blank, a blank or "*", and the name (a folder in front of it is
-# ignored). Empty lines are skipped; any other line that is not of that form fails the
-# configure step, naming the file and the line, and so do two different digests for one
-# package. A name the catalogue does not list is warned about. With REQUIRE_ALL, a package
-# that SUMS does not pin fails the configure step. Unless QUIET, says how many of the
-# packages are pinned.
+# Writes FILE, the C++ source of the program's catalogue table: the packages that LIST
+# (src/catalogue/Packages.txt by default) lists, reached over SCHEME, each pinned to the
+# SHA-256 that SUMS gives for its file name.
+# - LIST: a package per line, "family language name KB". Names and codes are letters,
+#   digits, ".", "_", "+" and "-", so that they go into C++ and URLs as they stand. Two
+#   rows for one family and language, or one file name twice, fail the configure step.
+# - SUMS: the format sha256sum writes. A line per file: 64 hex digits, a blank, a blank
+#   or "*", and the name (a folder in front of it is ignored); a line that starts with a
+#   backslash has its name escaped ("\\", "\n", "\r"). Empty lines are skipped; any
+#   other line that is not of that form fails the configure step, naming the file and the
+#   line, and so do two different digests for one package. A name the catalogue does not
+#   list is warned about. With REQUIRE_ALL, a package that SUMS does not pin fails.
+# Unless QUIET, says how many of the packages are pinned.
 set(KORVANI_CATALOGUE_LIST ${CMAKE_CURRENT_LIST_DIR}/../src/catalogue/Packages.txt)
 set(KORVANI_CATALOGUE_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/../src/catalogue/CatalogueTable.cpp.in)
 
@@ -23,27 +28,67 @@ function(_korvani_read_lines file out)
   set(${out} "${lines}" PARENT_SCOPE)
 endfunction()
 
+# Sets `out` to the name of a sums line, unescaped as sha256sum escaped it (`escaped`: the
+# line began with a backslash).
+function(_korvani_sums_name name escaped out)
+  if(escaped)
+    # A backslash pair first, so that "\\n" stays a backslash and an "n".
+    string(ASCII 1 pair)
+    string(REPLACE "\\\\" "${pair}" name "${name}")
+    string(REPLACE "\\n" "\n" name "${name}")
+    string(REPLACE "\\r" "\r" name "${name}")
+    string(REPLACE "${pair}" "\\" name "${name}")
+  endif()
+  string(REGEX REPLACE "^.*/" "" name "${name}")
+  set(${out} "${name}" PARENT_SCOPE)
+endfunction()
+
 function(korvani_catalogue_table)
-  cmake_parse_arguments(ARG "REQUIRE_ALL;QUIET" "OUTPUT;SCHEME;SUMS" "" ${ARGN})
+  cmake_parse_arguments(ARG "REQUIRE_ALL;QUIET" "OUTPUT;SCHEME;SUMS;LIST" "" ${ARGN})
   if(NOT ARG_SCHEME MATCHES "^https?$")
     message(FATAL_ERROR "KORVANI_PACKAGE_SCHEME is \"${ARG_SCHEME}\": it must be http or https.")
   endif()
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KORVANI_CATALOGUE_LIST})
+  if(NOT ARG_LIST)
+    set(ARG_LIST ${KORVANI_CATALOGUE_LIST})
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ARG_LIST})
 
   # The catalogue: "family language name kilobytes" per line.
-  _korvani_read_lines(${KORVANI_CATALOGUE_LIST} listed)
+  _korvani_read_lines(${ARG_LIST} listed)
   set(names)
+  set(number 0)
+  set(safe "[A-Za-z0-9._+-]+")
   foreach(line IN LISTS listed)
+    math(EXPR number "${number} + 1")
     if(line MATCHES "^[ \t]*(#|$)")
       continue()
     endif()
     if(NOT line MATCHES "^([^ \t]+)[ \t]+([^ \t]+)[ \t]+([^ \t]+)[ \t]+([0-9]+)[ \t]*$")
-      message(FATAL_ERROR "${KORVANI_CATALOGUE_LIST}: not \"family language name KB\": ${line}")
+      message(FATAL_ERROR "${ARG_LIST}:${number}: not \"family language name KB\": ${line}")
     endif()
-    list(APPEND names ${CMAKE_MATCH_3})
-    set(family_${CMAKE_MATCH_3} ${CMAKE_MATCH_1})
-    set(language_${CMAKE_MATCH_3} ${CMAKE_MATCH_2})
-    set(kilobytes_${CMAKE_MATCH_3} ${CMAKE_MATCH_4})
+    set(family ${CMAKE_MATCH_1})
+    set(language ${CMAKE_MATCH_2})
+    set(name ${CMAKE_MATCH_3})
+    set(kilobytes ${CMAKE_MATCH_4})
+    if(NOT family MATCHES "^${safe}$" OR NOT language MATCHES "^${safe}$"
+       OR NOT name MATCHES "^${safe}$")
+      message(FATAL_ERROR "${ARG_LIST}:${number}: codes and names may hold only letters, "
+                          "digits, \".\", \"_\", \"+\" and \"-\": ${line}")
+    endif()
+    if(DEFINED row_of_${family}_${language})
+      message(FATAL_ERROR "${ARG_LIST}:${number}: a second row for ${family} ${language}, "
+                          "beside line ${row_of_${family}_${language}}.")
+    endif()
+    if(name IN_LIST names)
+      message(FATAL_ERROR "${ARG_LIST}:${number}: ${name} is listed twice, the first time on "
+                          "line ${line_of_${name}}.")
+    endif()
+    set(row_of_${family}_${language} ${number})
+    set(line_of_${name} ${number})
+    list(APPEND names ${name})
+    set(family_${name} ${family})
+    set(language_${name} ${language})
+    set(kilobytes_${name} ${kilobytes})
   endforeach()
 
   # The packager's pins, by file name.
@@ -60,18 +105,18 @@ function(korvani_catalogue_table)
         continue()
       endif()
       # sha256sum puts a backslash in front of a line whose name it had to escape.
-      if(NOT line MATCHES "^\\\\?([0-9a-fA-F]+) [ *](.+)$")
+      if(NOT line MATCHES "^(\\\\?)([0-9a-fA-F]+) [ *](.+)$")
         set(digits 0)
       else()
-        string(LENGTH "${CMAKE_MATCH_1}" digits)
+        string(LENGTH "${CMAKE_MATCH_2}" digits)
       endif()
       if(NOT digits EQUAL 64)
         message(FATAL_ERROR "KORVANI_PACKAGE_SUMS: ${ARG_SUMS}:${number}: not a line as "
                             "sha256sum writes them (64 hex digits, two blanks, a file name): "
                             "\"${line}\"")
       endif()
-      string(TOLOWER "${CMAKE_MATCH_1}" digest)
-      string(REGEX REPLACE "^.*/" "" name "${CMAKE_MATCH_2}")
+      string(TOLOWER "${CMAKE_MATCH_2}" digest)
+      _korvani_sums_name("${CMAKE_MATCH_3}" "${CMAKE_MATCH_1}" name)
       if(NOT name IN_LIST names)
         message(WARNING "KORVANI_PACKAGE_SUMS: ${ARG_SUMS}:${number}: ${name} is not a package "
                         "of the catalogue; its line pins nothing.")
@@ -87,16 +132,25 @@ function(korvani_catalogue_table)
   endif()
 
   set(rows "")
+  set(checks "")
+  set(row 0)
   set(pinned 0)
   set(unpinned)
   foreach(name IN LISTS names)
     if(DEFINED pin_${name})
       math(EXPR pinned "${pinned} + 1")
+      # The digest's bytes, two hex digits each.
+      string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1, " bytes "${pin_${name}}")
+      string(REGEX REPLACE ", $" "" bytes "${bytes}")
+      set(pin "Sha256Digest{${bytes}}")
     else()
       list(APPEND unpinned ${name})
+      set(pin "std::nullopt")
     endif()
     string(APPEND rows "    {\"${family_${name}}\", \"${language_${name}}\", \"${name}\", "
-                       "${kilobytes_${name}}, \"${pin_${name}}\"},\n")
+                       "${kilobytes_${name}},\n     ${pin}},\n")
+    string(APPEND checks "static_assert(Pins(${row}, \"${pin_${name}}\"), \"${name}\");\n")
+    math(EXPR row "${row} + 1")
   endforeach()
   list(LENGTH names count)
   if(ARG_REQUIRE_ALL AND unpinned)
@@ -118,25 +172,25 @@ function(korvani_catalogue_table)
 
   set(KORVANI_TABLE_SIZE ${count})
   set(KORVANI_TABLE_ROWS "${rows}")
+  set(KORVANI_TABLE_CHECKS "${checks}")
   set(KORVANI_TABLE_SCHEME ${ARG_SCHEME})
   if(ARG_SUMS)
-    set(KORVANI_TABLE_SUMS_NOTE "${ARG_SUMS}")
+    # Into a comment: no line break may end it.
+    string(REGEX REPLACE "[\r\n]" "?" KORVANI_TABLE_SUMS_NOTE "${ARG_SUMS}")
   else()
     set(KORVANI_TABLE_SUMS_NOTE "no sums file")
   endif()
   configure_file(${KORVANI_CATALOGUE_TEMPLATE} ${ARG_OUTPUT} @ONLY)
 endfunction()
 
-# korvani_add_program_variant(NAME SCHEME http|https [SUMS FILE])
+# korvani_add_catalogue_table(TARGET SCHEME http|https [SUMS FILE] [REQUIRE_ALL] [QUIET])
 #
-# The program once more, as NAME, with a catalogue table of its own: what a build
-# configured with that scheme and those sums makes, for the tests that need such a
-# build beside the configured one. The table's object comes before the libraries on the
-# link line, so the linker never takes the configured table from korvani_catalogue.
-function(korvani_add_program_variant name)
-  cmake_parse_arguments(ARG "" "SCHEME;SUMS" "" ${ARGN})
-  set(table ${CMAKE_CURRENT_BINARY_DIR}/${name}_table/CatalogueTable.cpp)
-  korvani_catalogue_table(OUTPUT ${table} SCHEME ${ARG_SCHEME} SUMS "${ARG_SUMS}" QUIET)
-  add_executable(${name} ${PROJECT_SOURCE_DIR}/src/main.cpp ${table})
-  target_link_libraries(${name} PRIVATE korvani_startup)
+# The catalogue's table as TARGET, an object library: a program links exactly one table,
+# by its name (two give the linker duplicate symbols, none leave CataloguePackages()
+# undefined).
+function(korvani_add_catalogue_table target)
+  set(table ${CMAKE_CURRENT_BINARY_DIR}/generated/${target}/CatalogueTable.cpp)
+  korvani_catalogue_table(OUTPUT ${table} ${ARGN})
+  add_library(${target} OBJECT ${table})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src)
 endfunction()

@@ -33,7 +33,9 @@ function(korvani_add_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${own})
 
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBRARIES})
+  # The configured catalogue's table, which a test needs as soon as it reaches the
+  # selection, whichever library reaches it.
+  target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBRARIES} korvani_catalogue_table)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)

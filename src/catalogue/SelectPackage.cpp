@@ -36,11 +36,7 @@ PackageChoice SelectPackage(const std::string& osFamily, const std::string& lang
   url += packageHost;
   url += "/downloads/";
   url += package->fileName;
-  std::optional<std::string> sha256;
-  if (!package->sha256.empty()) {
-    sha256.emplace(package->sha256);
-  }
-  return {std::move(url), static_cast<float>(package->kilobytes), std::move(sha256)};
+  return {std::move(url), static_cast<float>(package->kilobytes), package->sha256};
 }
 
 PackageChoice SelectPackage(const std::string& osFamily, const std::string& language) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Sha256.h"
+
 namespace korvani::catalogue {
 
 // One package the catalogue lists: the file served under /downloads/ on the package host.
@@ -13,14 +15,15 @@ struct CataloguePackage {
   std::string_view language;  // "de", "en", ...
   std::string_view fileName;
   int kilobytes;  // of 1024 bytes
-  // The SHA-256 of the package as its packager published it, in 64 lower-case hex
-  // digits; empty when the build pins none for it.
-  std::string_view sha256;
+  // The SHA-256 of the package as its packager published it; none when the build pins
+  // none for it.
+  std::optional<Sha256Digest> sha256;
 };
 
 // Every package the catalogue lists, "xp" first, each family in language order. The
 // package host serves these; the tests take names and sizes from here. Made at configure
-// time from Packages.txt and the packager's sums.
+// time from Packages.txt and the packager's sums, in a library of its own that each
+// program links by name: the configured table, or a variant's.
 std::span<const CataloguePackage> CataloguePackages();
 // How the package host is reached: "http" or "https", as the build was configured.
 std::string_view PackageScheme();
@@ -28,8 +31,8 @@ std::string_view PackageScheme();
 struct PackageChoice {
   std::string url;                         // empty when the OS family is not listed
   std::optional<float> expectedKilobytes;  // present exactly when the family is listed
-  // The SHA-256 the package must have, in lower-case hex; absent when it is not pinned.
-  std::optional<std::string> sha256;
+  // The SHA-256 the package must have; absent when it is not pinned.
+  std::optional<Sha256Digest> sha256;
 
   bool operator==(const PackageChoice&) const = default;
 };

@@ -12,7 +12,6 @@
 #include <stdexcept>
 
 #include "transfer/FileName.h"
-#include "transfer/IdleSha256.h"
 #include "transfer/PacedRefresh.h"
 #include "transfer/ProgressText.h"
 
@@ -26,16 +25,15 @@ constexpr char kClientOpenError[] = "Error opening Internet connection";
 
 // One call of DownloadFile: the view it writes to and the pacing of its repaints.
 // The HTTP session sleeps in it, so that progress that pacing held back is painted
-// once its frame is up, even while the server is silent, and so that a pinned body is
-// digested in the time the server keeps the fetch waiting.
+// once its frame is up, even while the server is silent.
 class Fetch final : private platform::EventWait {
  public:
   Fetch(const TransferServices& services, ProgressView& view,
-        const std::optional<std::string>& sha256)
+        const std::optional<Sha256Digest>& pin)
       : EventWait(services.clock),
         services_(services),
         view_(view),
-        sha256_(sha256),
+        pin_(pin),
         pacing_(services.clock) {}
 
   // The byte count to report, or nothing when the caller's value stays.
@@ -55,9 +53,7 @@ class Fetch final : private platform::EventWait {
 
   const TransferServices& services_;
   ProgressView& view_;
-  const std::optional<std::string>& sha256_;
-  // Of the body so far, when it is pinned; digested while the server keeps us waiting.
-  std::optional<IdleSha256> digest_;
+  const std::optional<Sha256Digest>& pin_;
   PacedRefresh pacing_;
 };
 
@@ -111,8 +107,11 @@ std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
                                                 platform::Replacement& file) {
   std::uint64_t received = 0;
   std::array<std::byte, kReadSize> buffer{};
-  if (sha256_) {
-    digest_.emplace();
+  // Of the body so far, when it is pinned: each read is digested as it is appended, while
+  // its bytes are still in the processor's cache.
+  std::optional<platform::Sha256> digest;
+  if (pin_) {
+    digest.emplace();
   }
   for (;;) {
     ShowProgress(received);
@@ -123,8 +122,8 @@ std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
           throw std::length_error("read reported more bytes than the buffer holds");
         }
         received += read.count;
-        if (digest_) {
-          digest_->Update(std::span(buffer).first(read.count));
+        if (digest) {
+          digest->Update(std::span(buffer).first(read.count));
         }
         // A full disk ends the transfer at once: the rest of the body is not wanted.
         if (!file.Append(std::span(buffer).first(read.count))) {
@@ -136,7 +135,7 @@ std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
         RepaintOwedProgress();
         // Whatever else answered with a 200 (a captive portal's sign-in page, a broken
         // mirror's copy, someone's substitute on the way) is not the package.
-        if (digest_ && digest_->HexDigest() != *sha256_) {
+        if (digest && digest->Finish() != *pin_) {
           return std::nullopt;
         }
         return received;
@@ -148,15 +147,6 @@ std::optional<std::uint64_t> Fetch::ReceiveBody(platform::UrlHandle& opened,
 }
 
 void Fetch::Wait(std::span<pollfd> watched, TimePoint deadline) {
-  // Until the server sends more, the time goes to the pinned body's digest. A wait
-  // whose deadline has passed only looks whether a socket is ready.
-  if (digest_) {
-    digest_->DigestWhile([this, watched] {
-      services_.wait.Wait(watched, Now());
-      return std::none_of(watched.begin(), watched.end(),
-                          [](const pollfd& entry) { return entry.revents != 0; });
-    });
-  }
   // A server that falls silent leaves the last bytes it sent on screen, not the
   // progress that pacing last let through: the sleep ends when that repaint is due.
   RepaintOwedProgressWhenDue();
@@ -198,8 +188,8 @@ void Fetch::RepaintOwedProgress() {
 
 void DownloadFile(const TransferServices& services, const std::string& pstrURL,
                   double& pdblFileSize, const std::string& pstrFolder, ProgressView& pfrmProgress,
-                  const std::optional<std::string>& sha256) {
-  Fetch fetch(services, pfrmProgress, sha256);
+                  const std::optional<Sha256Digest>& pin) {
+  Fetch fetch(services, pfrmProgress, pin);
   try {
     if (const std::optional<double> byteCount = fetch.Run(pstrURL, pstrFolder)) {
       pdblFileSize = *byteCount;

@@ -7,6 +7,7 @@
 #include "platform/EventWait.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
+#include "platform/Sha256.h"
 #include "platform/Sound.h"
 #include "transfer/ProgressView.h"
 
@@ -26,10 +27,10 @@ struct TransferServices {
 // Fetches pstrURL into the program's folder (plus pstrFolder, joined to the
 // file name without a separator) while it shows progress in pfrmProgress.
 // Leaves the number of bytes saved in pdblFileSize, or 0 when nothing was saved;
-// the caller presets it to 0. With `sha256` (64 lower-case hex digits), a body
-// whose SHA-256 differs is not saved: the fetch fails and the old file stays.
+// the caller presets it to 0. With a pin, a body whose SHA-256 differs is not saved:
+// the fetch fails and the old file stays.
 void DownloadFile(const TransferServices& services, const std::string& pstrURL,
                   double& pdblFileSize, const std::string& pstrFolder, ProgressView& pfrmProgress,
-                  const std::optional<std::string>& sha256 = std::nullopt);
+                  const std::optional<Sha256Digest>& pin = std::nullopt);
 
 }  // namespace korvani::transfer

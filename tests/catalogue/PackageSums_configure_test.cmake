@@ -47,3 +47,48 @@ expect_refusal(missing-pin "${one_missing}"
                -DKORVANI_REQUIRE_SUMS=ON)
 expect_refusal(other-scheme "${all_pins}" "KORVANI_PACKAGE_SCHEME is \"ftp\": it must be http or https"
                -DKORVANI_PACKAGE_SCHEME=ftp)
+
+# The catalogue's own list, as the table is made from it: a driver script per case.
+file(READ "${SOURCE_DIR}/src/catalogue/Packages.txt" packages)
+# run_table(CASE LIST_TEXT SUMS_TEXT): sets `status` and `output` in the caller.
+function(run_table case list_text sums_text)
+  set(dir "${WORK_DIR}/${case}")
+  file(WRITE "${dir}/Packages.txt" "${list_text}")
+  file(WRITE "${dir}/SHA256SUMS" "${sums_text}")
+  file(WRITE "${dir}/driver.cmake"
+       "cmake_minimum_required(VERSION 3.25)\ninclude(${SOURCE_DIR}/cmake/KorvaniCatalogue.cmake)\n"
+       "korvani_catalogue_table(OUTPUT ${dir}/CatalogueTable.cpp SCHEME http "
+       "SUMS ${dir}/SHA256SUMS LIST ${dir}/Packages.txt)\n")
+  execute_process(COMMAND ${CMAKE_COMMAND} -P "${dir}/driver.cmake"
+                  RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  string(REGEX REPLACE "[ \n]+" " " output "${output}")
+  set(status "${status}" PARENT_SCOPE)
+  set(output "${output}" PARENT_SCOPE)
+endfunction()
+
+# expect_list_refusal(CASE LIST_TEXT EXPECTED_REGEX)
+function(expect_list_refusal case list_text expected)
+  run_table(${case} "${list_text}" "")
+  if(status EQUAL 0 OR NOT output MATCHES "${expected}")
+    message(SEND_ERROR "${case}: the table was made, or refused without \"${expected}\":\n"
+                       "${output}")
+  else()
+    message(STATUS "${case}: refused as expected")
+  endif()
+endfunction()
+
+expect_list_refusal(two-rows-for-one-package "${packages}xp  de  RUD_UZ7_de2.exe  900\n"
+                    "Packages.txt:19: a second row for xp de, beside line 5")
+expect_list_refusal(one-name-twice "${packages}xp  pt  RUD_UZ7_de.exe  900\n"
+                    "Packages.txt:19: RUD_UZ7_de.exe is listed twice, the first time on line 5")
+expect_list_refusal(name-breaking-a-literal "xp  de  RUD\"de.exe  883\n"
+                    "Packages.txt:1: codes and names may hold only letters")
+
+# sha256sum escapes a name with a backslash or a line break in it, and marks the line.
+string(SHA256 digest "escaped")
+run_table(escaped-name "${packages}" "\\${digest}  mirror\\\\copy/RUD_UZ7_de.exe\n")
+if(NOT status EQUAL 0 OR NOT output MATCHES "1 of 14 packages pinned")
+  message(SEND_ERROR "escaped-name: the escaped line pins nothing:\n${output}")
+else()
+  message(STATUS "escaped-name: pinned as expected")
+endif()

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                     [&](const auto& entry) { return entry.fileName == name; });
   Require(package != packages.end(), "the URL ends in the name of a catalogue package");
   Require(package->family == family, "the package is one of the given family");
-  Require(choice.sha256.value_or("") == package->sha256, "the pin is the package's own");
+  Require(choice.sha256 == package->sha256, "the pin is the package's own");
   const bool languageListed =
       std::any_of(packages.begin(), packages.end(), [&](const CataloguePackage& entry) {
         return entry.family == family && entry.language == language;

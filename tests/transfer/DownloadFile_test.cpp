@@ -39,8 +39,8 @@ struct Rig : korvani::fakes::FakeServices {
   using FakeServices::FakeServices;
 
   void Fetch(const std::string& url = kUrl, const std::string& folder = "",
-             const std::optional<std::string>& sha256 = std::nullopt) {
-    korvani::transfer::DownloadFile(Transfer(), url, byteCount, folder, view, sha256);
+             const std::optional<korvani::Sha256Digest>& pin = std::nullopt) {
+    korvani::transfer::DownloadFile(Transfer(), url, byteCount, folder, view, pin);
   }
   // What the view shows on screen is what it held at its last repaint.
   QString ShownProgress() const { return QString::fromStdString(view.Progress().Painted()); }
@@ -96,8 +96,11 @@ struct PinCase {
 };
 
 // Qt's own SHA-256, apart from the one the fetch uses.
-std::string Sha256Of(const QByteArray& bytes) {
-  return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
+korvani::Sha256Digest Sha256Of(const QByteArray& bytes) {
+  const QByteArray digest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+  korvani::Sha256Digest pin{};
+  std::copy(digest.begin(), digest.end(), pin.begin());
+  return pin;
 }
 
 }  // namespace
@@ -309,7 +312,7 @@ void DownloadFileTest::onlyThePublishedBodyIsSaved_data() {
                            FakeRead::Data(std::vector(package.begin() + 1000, package.end()))},
                  .published = Bytes(package),
                  .saved = true};
-  QTest::newRow("the published bytes, digested while the server is silent")
+  QTest::newRow("the published bytes, with a silence between two reads")
       << PinCase{.reads = {FakeRead::Data(std::vector(package.begin(), package.begin() + 500'000)),
                            FakeRead::Silence(),
                            FakeRead::Data(std::vector(package.begin() + 500'000, package.end()))},

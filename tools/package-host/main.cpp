@@ -22,7 +22,7 @@
 #include "RequestLog.h"
 #include "StopSignal.h"
 #include "catalogue/SelectPackage.h"
-#include "transfer/Sha256.h"
+#include "platform/Sha256.h"
 
 namespace {
 
@@ -64,9 +64,9 @@ bool WriteSums(const PackageStore& store, const std::string& path) {
     if (!bytes) {
       continue;  // gone from the folder since it was listed
     }
-    korvani::transfer::Sha256 digest;
+    korvani::platform::Sha256 digest;
     digest.Update(std::as_bytes(std::span(bytes->data(), bytes->size())));
-    sums << digest.HexDigest() << "  " << name << '\n';
+    sums << korvani::HexText(digest.Finish()) << "  " << name << '\n';
   }
   sums.close();
   return !sums.fail();

@@ -1,11 +1,25 @@
-#include "transfer/Sha256.h"
+#include "platform/Sha256.h"
 
 #include <openssl/evp.h>
 
-#include <array>
 #include <stdexcept>
 
-namespace korvani::transfer {
+namespace korvani {
+
+std::string HexText(const Sha256Digest& digest) {
+  constexpr char kHexDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(digest.size() * 2);
+  for (const std::uint8_t byte : digest) {
+    hex += kHexDigits[byte >> 4U];
+    hex += kHexDigits[byte & 0x0FU];
+  }
+  return hex;
+}
+
+}  // namespace korvani
+
+namespace korvani::platform {
 
 struct Sha256::Context {
   struct Deleter {
@@ -28,20 +42,14 @@ void Sha256::Update(std::span<const std::byte> bytes) {
   }
 }
 
-std::string Sha256::HexDigest() {
-  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+Sha256Digest Sha256::Finish() {
+  Sha256Digest digest{};
   unsigned int length = 0;
-  if (EVP_DigestFinal_ex(context_->digest.get(), digest.data(), &length) != 1) {
-    throw std::runtime_error("libcrypto failed to finish a digest");
+  if (EVP_DigestFinal_ex(context_->digest.get(), digest.data(), &length) != 1 ||
+      length != digest.size()) {
+    throw std::runtime_error("libcrypto failed to finish a SHA-256 digest");
   }
-  constexpr char kHexDigits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(std::size_t{2} * length);
-  for (unsigned int i = 0; i < length; ++i) {
-    hex += kHexDigits[digest[i] >> 4U];
-    hex += kHexDigits[digest[i] & 0x0FU];
-  }
-  return hex;
+  return digest;
 }
 
-}  // namespace korvani::transfer
+}  // namespace korvani::platform
