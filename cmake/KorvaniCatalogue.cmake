@@ -15,7 +15,7 @@
 #   list is warned about. With REQUIRE_ALL, a package that SUMS does not pin fails.
 # Unless QUIET, says how many of the packages are pinned.
 set(KORVANI_CATALOGUE_LIST ${CMAKE_CURRENT_LIST_DIR}/../src/catalogue/Packages.txt)
-set(KORVANI_CATALOGUE_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/../src/catalogue/CatalogueTable.cpp.in)
+set(KORVANI_CATALOGUE_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/CatalogueTable.cpp.in)
 
 # Sets `out` to the lines of `file`, in order, empty ones included, with every ";" turned
 # into the ASCII unit separator so that a line stays one element of the list.

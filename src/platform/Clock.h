@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
 
 namespace korvani::platform {
 
@@ -24,8 +25,25 @@ class Clock {
 // The system's local time (time zone included) and its monotonic clock.
 class SystemClock final : public Clock {
  public:
-  LocalDateTime LocalNow() const override;
-  std::chrono::steady_clock::time_point MonotonicNow() const override;
+  LocalDateTime LocalNow() const override {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    // localtime_r: no shared static buffer.
+    if (::localtime_r(&now, &local) == nullptr) {
+      return {};
+    }
+    return LocalDateTime{
+        .year = local.tm_year + 1900,
+        .month = local.tm_mon + 1,
+        .day = local.tm_mday,
+        .hour = local.tm_hour,
+        .minute = local.tm_min,
+        .second = local.tm_sec,
+    };
+  }
+  std::chrono::steady_clock::time_point MonotonicNow() const override {
+    return std::chrono::steady_clock::now();
+  }
 };
 
 }  // namespace korvani::platform

@@ -13,7 +13,7 @@
 
 #include "transfer/FileName.h"
 #include "transfer/PacedRefresh.h"
-#include "transfer/ProgressText.h"
+#include "transfer/SizeText.h"
 
 namespace korvani::transfer {
 

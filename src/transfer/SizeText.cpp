@@ -158,4 +158,17 @@ std::string SystemDecimalMark() {
   return QLocale::system().decimalPoint().toStdString();
 }
 
+std::string DownloadingText(std::uint64_t bytesReceived) {
+  constexpr std::uint64_t kBytesPerKilobyte = 1024;
+  // Integer rounding stays exact for every count, where a double would not.
+  const std::uint64_t kilobytes =
+      bytesReceived / kBytesPerKilobyte +
+      (bytesReceived % kBytesPerKilobyte >= kBytesPerKilobyte / 2 ? 1 : 0);
+  return "Downloading ... " + std::to_string(kilobytes) + " KB";
+}
+
+float BarKilobytes(std::uint64_t bytesReceived) {
+  return static_cast<float>(static_cast<double>(bytesReceived) / 1024);
+}
+
 }  // namespace korvani::transfer

@@ -1,10 +1,24 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace korvani::transfer {
 
-// The size of the saved package, as the result line shows it.
+// While the fetch runs: what the progress label and the bar show, from the number of
+// bytes received.
+
+// Shown while the client session and the URL are being opened.
+inline constexpr char kConnectingText[] = "Connecting ... ";
+
+// "Downloading ... 8 KB": the kilobytes received (1024 bytes each), rounded
+// half away from zero, in plain digits.
+std::string DownloadingText(std::uint64_t bytesReceived);
+
+// The bar's position: kilobytes received, not rounded.
+float BarKilobytes(std::uint64_t bytesReceived);
+
+// Once it is saved: the size of the package, as the result line shows it.
 
 // "1.50 KB", "883 KB", "4.77 MB": the number in units of 1024 from "Bytes" to
 // "YB", with the given decimal mark. A count equal to a power of 1024 takes the

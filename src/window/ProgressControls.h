@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QLabel>
+#include <QObject>
 #include <QProgressBar>
 #include <optional>
 
-#include "transfer/ProgressView.h"
+#include "transfer/DownloadFile.h"
+
+class QAccessibleInterface;
 
 namespace korvani::window {
 
@@ -53,6 +56,24 @@ class KilobyteBar final : public transfer::ProgressBar {
  private:
   QProgressBar& bar_;
   std::optional<int> heldSteps_;
+};
+
+// Has a screen reader say what a label shows, at the moment the window calls for it.
+// Screen readers on AT-SPI leave a label's changes alone unless it has the focus, but
+// speak a notification as it appears: so the label's text appears as a notification
+// of its own, beside the label, which stays a plain label.
+class Announcement final {
+ public:
+  explicit Announcement(const QLabel& label);
+
+  // Shows the notification, named by the label's text as it is now.
+  void Announce();
+
+ private:
+  // What the notification's accessible interface belongs to: Qt deletes the
+  // interface when the anchor goes.
+  QObject anchor_;
+  QAccessibleInterface* notification_;
 };
 
 }  // namespace korvani::window

@@ -5,8 +5,6 @@
 
 #include "platform/WindowStacking.h"
 #include "transfer/DownloadFile.h"
-#include "transfer/ProgressView.h"
-#include "window/Announcement.h"
 #include "window/ProgressControls.h"
 
 namespace Ui {

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <limits>
 
+using korvani::transfer::BarKilobytes;
+using korvani::transfer::DownloadingText;
 using korvani::transfer::FormatFileSize;
 using korvani::transfer::FormatSizeNumber;
 using korvani::transfer::SystemDecimalMark;
@@ -57,6 +59,10 @@ class SizeTextTest : public QObject {
   void hugeValuesPrintWholeNumber();
   void followsLocaleOfEnvironment_data();
   void followsLocaleOfEnvironment();
+  void downloadingText_data();
+  void downloadingText();
+  void barKilobytes_data();
+  void barKilobytes();
 };
 
 void SizeTextTest::formatsFileSize_data() {
@@ -223,6 +229,43 @@ void SizeTextTest::followsLocaleOfEnvironment() {
 
   QCOMPARE(child.exitCode(), 0);
   QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), locale.report);
+}
+
+void SizeTextTest::downloadingText_data() {
+  QTest::addColumn<quint64>("bytes");
+  QTest::addColumn<QString>("expected");
+
+  QTest::newRow("nothing yet") << quint64{0} << "Downloading ... 0 KB";
+  QTest::newRow("just under half") << quint64{511} << "Downloading ... 0 KB";
+  QTest::newRow("half rounds up") << quint64{512} << "Downloading ... 1 KB";
+  QTest::newRow("one and a half rounds up") << quint64{1536} << "Downloading ... 2 KB";
+  QTest::newRow("one read") << quint64{8162} << "Downloading ... 8 KB";
+  QTest::newRow("no grouping") << quint64{1000000} << "Downloading ... 977 KB";
+  QTest::newRow("64 MiB") << quint64{64} * 1024 * 1024 << "Downloading ... 65536 KB";
+  QTest::newRow("beyond double precision")
+      << (quint64{1} << 62) + 512 << "Downloading ... 4503599627370497 KB";
+}
+
+void SizeTextTest::downloadingText() {
+  QFETCH(quint64, bytes);
+  QFETCH(QString, expected);
+  QCOMPARE(QString::fromStdString(DownloadingText(bytes)), expected);
+}
+
+void SizeTextTest::barKilobytes_data() {
+  QTest::addColumn<quint64>("bytes");
+  QTest::addColumn<float>("expected");
+
+  QTest::newRow("nothing yet") << quint64{0} << 0.0F;
+  QTest::newRow("half a kilobyte") << quint64{512} << 0.5F;
+  QTest::newRow("not rounded") << quint64{1536} << 1.5F;
+  QTest::newRow("one read") << quint64{8162} << 7.970703125F;
+}
+
+void SizeTextTest::barKilobytes() {
+  QFETCH(quint64, bytes);
+  QFETCH(float, expected);
+  QCOMPARE(BarKilobytes(bytes), expected);
 }
 
 int main(int argc, char* argv[]) {

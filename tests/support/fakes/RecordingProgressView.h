@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "support/fakes/EventLog.h"
-#include "transfer/ProgressView.h"
+#include "transfer/DownloadFile.h"
 
 namespace korvani::fakes {
 
