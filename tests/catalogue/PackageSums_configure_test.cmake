@@ -86,9 +86,11 @@ expect_list_refusal(name-breaking-a-literal "xp  de  RUD\"de.exe  883\n"
 
 # sha256sum escapes a name with a backslash or a line break in it, and marks the line.
 string(SHA256 digest "escaped")
-run_table(escaped-name "${packages}" "\\${digest}  mirror\\\\copy/RUD_UZ7_de.exe\n")
-if(NOT status EQUAL 0 OR NOT output MATCHES "1 of 14 packages pinned")
-  message(SEND_ERROR "escaped-name: the escaped line pins nothing:\n${output}")
+run_table(escaped-name "${packages}"
+          "\\${digest}  mirror\\\\copy/RUD_UZ7_de.exe\n\\${digest}  read\\nme.txt\n")
+if(NOT status EQUAL 0 OR NOT output MATCHES "1 of 14 packages pinned"
+   OR NOT output MATCHES " read me.txt is not a package")
+  message(SEND_ERROR "escaped-name: the escaped lines were not read unescaped:\n${output}")
 else()
-  message(STATUS "escaped-name: pinned as expected")
+  message(STATUS "escaped-name: read unescaped as expected")
 endif()
