@@ -152,10 +152,12 @@ bool DisplayLoss::ConnectionBroke() const {
          (wayland != nullptr && wl_display_get_error(wayland) != 0);
 }
 
-// Qt's X11 platform ends the process after its warning (QXcbConnection, when it next
-// looks at the server's events, and the I/O error handler it gives Xlib) on the thread
-// that runs the window. Its Wayland platform does so on the thread that reads the
-// compositor's events (QWaylandDisplay's event thread); so may the X11 one's reader.
+// Qt's X11 platform ends the process with exit(1) after its warning (QXcbConnection, when
+// it next looks at the server's events, and the I/O error handler it gives Xlib) on the
+// thread that runs the window. Its Wayland platform ends it with _exit(1) on the thread
+// that reads the compositor's events: that thread, which QWaylandDisplay starts, meets
+// the broken socket and calls checkWaylandError (qwaylanddisplay.cpp), which warns and
+// exits.
 // The run ends here instead, before Qt's end comes. A second thread that meets the break
 // meanwhile waits in AbandonUnfinishedFiles until the first one's end takes it along.
 void DisplayLoss::EndRun() const {
@@ -172,7 +174,8 @@ void DisplayLoss::EndRun() const {
 // The program prints nothing, Qt's own warnings included.
 void DisplayLoss::HandleMessage(QtMsgType type, const QMessageLogContext& /*context*/,
                                 const QString& /*message*/) {
-  // Some of Qt's platforms report a broken connection as a fatal message instead.
+  // Whatever the message's type: older versions of Qt's Wayland platform report the
+  // broken connection as a fatal message.
   if (const DisplayLoss* watcher = gWatcher; watcher != nullptr && watcher->ConnectionBroke()) {
     watcher->EndRun();
   }
