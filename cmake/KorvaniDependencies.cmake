@@ -51,4 +51,15 @@ korvani_require(Xlib "${X11_FOUND}" libx11-dev)
 # libxcb comes with libx11-dev: the state of Qt's connection to the X server.
 korvani_require(libxcb "${X11_xcb_FOUND}" libxcb1-dev)
 
+# Qt's platform interface (Qt6::GuiPrivate) hands out the Wayland connection, and
+# libwayland-client says whether it broke. Qt 6.5 hands it out in its public interface.
+find_file(KORVANI_QPA_NATIVE_INTERFACE qpa/qplatformnativeinterface.h
+          PATHS ${Qt6Gui_PRIVATE_INCLUDE_DIRS} NO_DEFAULT_PATH)
+korvani_require("Qt's platform headers" "${KORVANI_QPA_NATIVE_INTERFACE}" qt6-base-private-dev)
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(WaylandClient QUIET IMPORTED_TARGET wayland-client)
+endif()
+korvani_require(libwayland-client "${WaylandClient_FOUND}" libwayland-dev)
+
 find_package(Threads REQUIRED)

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <string>
 #include <system_error>
@@ -78,6 +79,14 @@ bool WriteAll(int fd, std::span<const std::byte> bytes) {
   return true;
 }
 
+class LocalReplacement;
+
+// The replacements that have a named file not yet committed, for AbandonUnfinishedFiles.
+// The lock spans each name's creation and its rename, so that a name is never made or
+// renamed unseen by it.
+std::mutex gUnfinishedLock;
+LocalReplacement* gUnfinished = nullptr;  // a list, through nextUnfinished_
+
 class LocalReplacement final : public Replacement {
  public:
   LocalReplacement(UniqueFd folder, UniqueFd file, std::string name, std::string temporaryName)
@@ -92,9 +101,28 @@ class LocalReplacement final : public Replacement {
   // An unnamed file goes with its descriptor; a named one is removed here.
   ~LocalReplacement() override {
     if (!committed_ && !temporaryName_.empty()) {
-      ::unlinkat(folder_.Get(), temporaryName_.c_str(), 0);
+      const std::lock_guard guard(gUnfinishedLock);
+      RemoveNamedFile();
+      Unlist();
     }
   }
+
+  // With gUnfinishedLock held, once the file has a name.
+  void List() {
+    nextUnfinished_ = gUnfinished;
+    gUnfinished = this;
+  }
+  void Unlist() {
+    for (LocalReplacement** entry = &gUnfinished; *entry != nullptr;
+         entry = &(*entry)->nextUnfinished_) {
+      if (*entry == this) {
+        *entry = nextUnfinished_;
+        return;
+      }
+    }
+  }
+  void RemoveNamedFile() const { ::unlinkat(folder_.Get(), temporaryName_.c_str(), 0); }
+  LocalReplacement* NextUnfinished() const { return nextUnfinished_; }
 
   bool Append(std::span<const std::byte> bytes) override {
     if (failed_) {
@@ -114,16 +142,20 @@ class LocalReplacement final : public Replacement {
     if (failed_ || committed_ || !WritePending() || ::fsync(file_.Get()) != 0) {
       return false;
     }
-    if (temporaryName_.empty() && !LinkUnnamedFile()) {
-      return false;
+    {
+      const std::lock_guard guard(gUnfinishedLock);
+      if (temporaryName_.empty() && !LinkUnnamedFile()) {
+        return false;
+      }
+      // For a written file, a failed close can be the first sign that the data did not
+      // reach the disk.
+      if (!file_.Close() ||
+          ::renameat(folder_.Get(), temporaryName_.c_str(), folder_.Get(), name_.c_str()) != 0) {
+        return false;
+      }
+      committed_ = true;
+      Unlist();
     }
-    // For a written file, a failed close can be the first sign that the data did not
-    // reach the disk.
-    if (!file_.Close() ||
-        ::renameat(folder_.Get(), temporaryName_.c_str(), folder_.Get(), name_.c_str()) != 0) {
-      return false;
-    }
-    committed_ = true;
     // Makes the rename itself survive a crash. The new file is complete by then, so a
     // failure here does not undo the replacement.
     ::fsync(folder_.Get());
@@ -171,6 +203,7 @@ class LocalReplacement final : public Replacement {
       return false;
     }
     temporaryName_ = *linked;
+    List();
     return true;
   }
 
@@ -183,9 +216,19 @@ class LocalReplacement final : public Replacement {
   std::uint64_t writtenBack_ = 0;
   bool failed_ = false;
   bool committed_ = false;
+  LocalReplacement* nextUnfinished_ = nullptr;
 };
 
 }  // namespace
+
+void AbandonUnfinishedFiles() {
+  // Never unlocked: the process ends with the lock held.
+  gUnfinishedLock.lock();
+  for (const LocalReplacement* unfinished = gUnfinished; unfinished != nullptr;
+       unfinished = unfinished->NextUnfinished()) {
+    unfinished->RemoveNamedFile();
+  }
+}
 
 std::filesystem::path LocalFileSystem::ProgramFolder() const {
   if (programFolder_) {
@@ -238,6 +281,7 @@ std::unique_ptr<Replacement> LocalFileSystem::BeginReplacement(
     }
     // FAT, many FUSE file systems and older kernels refuse; a named file still serves.
   }
+  const std::lock_guard guard(gUnfinishedLock);
   UniqueFd named;
   const std::optional<std::string> temporaryName =
       TakeHiddenName(name, [&folder, &named](const std::string& candidate) {
@@ -252,8 +296,10 @@ std::unique_ptr<Replacement> LocalFileSystem::BeginReplacement(
   if (!temporaryName) {
     return nullptr;
   }
-  return std::make_unique<LocalReplacement>(std::move(folder), std::move(named), name,
-                                            *temporaryName);
+  auto replacement =
+      std::make_unique<LocalReplacement>(std::move(folder), std::move(named), name, *temporaryName);
+  replacement->List();
+  return replacement;
 }
 
 }  // namespace korvani::platform

@@ -74,4 +74,11 @@ class LocalFileSystem final : public FileSystem {
   Temporaries temporaries_ = Temporaries::UnnamedWhereSupported;
 };
 
+// For a process about to end by exec or _Exit, which closes its descriptors but leaves
+// its named files: removes the hidden, named file of every replacement still being
+// written, and keeps any new one from being made or committed from then on. Safe on any
+// thread, also while another one writes a replacement; allocates nothing. Returns only
+// to let the process end.
+void AbandonUnfinishedFiles();
+
 }  // namespace korvani::platform

@@ -88,7 +88,9 @@ void frmDownload::Form_Load() {
 
   double byteCount = 0;
   transfer::DownloadFile(services_.transfer, choice.url, byteCount, "", *this, choice.sha256);
-  fetched_ = true;
+  if (services_.observer != nullptr) {
+    services_.observer->FetchReturned();
+  }
 
   if (byteCount != 0) {
     lblProgress_.SetCaption("Download Complete: " + transfer::FormatFileSize(byteCount));

@@ -13,10 +13,20 @@ class frmDownload;
 
 namespace korvani::window {
 
+// Told by the window how far its run has come.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  // The fetch has returned: the package is saved or not, for good, and only the
+  // result line and the pause are left.
+  virtual void FetchReturned() = 0;
+};
+
 // Everything the download window reaches outside itself.
 struct WindowServices {
   transfer::TransferServices transfer;
   platform::WindowStacking& stacking;
+  RunObserver* observer = nullptr;  // null: nobody needs to know
 };
 
 // The program's one window. Loading it runs the whole visible run: show, keep
@@ -33,8 +43,6 @@ class frmDownload final : public QWidget, public transfer::ProgressView {
   void Load();
   // False once the window has been unloaded, by the run or by the user.
   bool IsLoaded() const { return loaded_; }
-  // True once the fetch has returned, whatever it brought.
-  bool HasFetched() const { return fetched_; }
 
   void SetWindowToTop(WId plnghWnd);
   void SetWindowNotToTop(WId plnghWnd);
@@ -62,7 +70,6 @@ class frmDownload final : public QWidget, public transfer::ProgressView {
   KilobyteBar pgbDownload_;
   Announcement resultAnnouncement_;
   bool loaded_ = true;
-  bool fetched_ = false;
 };
 
 }  // namespace korvani::window

@@ -1,9 +1,10 @@
 // The real program on the desktops people run and without any: an X display,
 // Wayland with and without XWayland, no display at all, a display that does not
 // answer; with Qt's options on its command line and a sound device that never
-// takes a tone. Whatever the desktop, the run ends quietly with status 0.
+// takes a tone; a display that goes away during the run. Whatever the desktop, the run
+// ends quietly with status 0.
 // Needs $DISPLAY with a window manager (scripts/test provides both); the Wayland
-// cases need weston with its headless backend and XWayland.
+// cases need weston with its headless backend and XWayland, the FAT case root and fusefat.
 #include <sys/stat.h>
 
 #include <QProcess>
@@ -13,6 +14,7 @@
 #include <QtTest>
 #include <climits>
 #include <memory>
+#include <optional>
 
 #include "e2e/FaultCases.h"
 #include "e2e/ProgramRun.h"
@@ -89,6 +91,11 @@ class Weston {
   }
   QString xDisplay() const {
     return xDisplay_;
+  }
+  // Ends the compositor at once, as a crash would.
+  void Kill() {
+    process_.kill();
+    process_.waitForFinished(5000);
   }
 
  private:
@@ -197,7 +204,16 @@ std::pair<Span, Span> FilledAndToFill(const QImage& during, const QImage& full) 
   return {filled, toFill};
 }
 
+// When and where the display goes away.
+struct DisplayDeath {
+  bool wayland = false;      // the Wayland compositor, not the X server
+  bool onFat = false;        // the program runs from a FAT stick: its unfinished file is named
+  bool duringPause = false;  // after the fetch has returned, not while the package comes in
+};
+
 }  // namespace
+
+Q_DECLARE_METATYPE(DisplayDeath)
 
 class DesktopsTest : public QObject {
   Q_OBJECT
@@ -292,37 +308,70 @@ class DesktopsTest : public QObject {
     QVERIFY(run.Saved());
   }
 
-  // The X server goes away while the package trickles in: the run starts over unseen
-  // in the same process and saves the package, quietly, with status 0 and nothing
-  // left behind.
-  void displayThatDiesMidFetch() {
-    PrivateXServer x;
-    if (!x.refusal().isEmpty()) {
-      QSKIP(qPrintable(x.refusal()));
+  // The display goes away during the run. While the package trickles in, the run
+  // starts over unseen in the same process and saves the package; once the fetch has
+  // returned, the run ends at once, asking the host nothing more. Either way quietly,
+  // with status 0 and nothing left behind, even where the unfinished file has a name.
+  void displayThatGoesAway_data() {
+    QTest::addColumn<DisplayDeath>("death");
+    QTest::newRow("X server, mid-fetch") << DisplayDeath{};
+    QTest::newRow("Wayland compositor, mid-fetch, no XWayland") << DisplayDeath{.wayland = true};
+    QTest::newRow("X server, mid-fetch, program on a FAT stick") << DisplayDeath{.onFat = true};
+    QTest::newRow("X server, during the pause") << DisplayDeath{.duringPause = true};
+  }
+
+  void displayThatGoesAway() {
+    QFETCH(DisplayDeath, death);
+    std::optional<e2e::FatFolder> fat;
+    if (death.onFat && !fat.emplace().Refusal().isEmpty()) {
+      QSKIP(qPrintable("no FAT folder through FUSE: " + fat->Refusal()));
+    }
+    std::optional<PrivateXServer> x;
+    std::optional<Weston> weston;
+    const QString refusal = death.wayland ? weston.emplace().refusal() : x.emplace().refusal();
+    if (!refusal.isEmpty()) {
+      QSKIP(qPrintable(refusal));
     }
     const qint64 packageBytes =
         static_cast<qint64>(e2e::kChoice.expectedKilobytes.value_or(0)) * 1024;
     host::PackageHostProcess host(
-        {"--generate", "--fault", "trickle:" + QString::number(packageBytes / 2)});
+        death.duringPause
+            ? QStringList{"--generate"}
+            : QStringList{"--generate", "--fault", "trickle:" + QString::number(packageBytes / 2)});
     QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
 
-    ProgramRun run(host.HostAndPort(), {.environment = {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY",
-                                                        "QT_QPA_PLATFORM"}});
-    {
+    ProgramRun run(
+        host.HostAndPort(),
+        {.environment = death.wayland ? weston->Session(false)
+                                      : QStringList{"DISPLAY=" + x->display(), "WAYLAND_DISPLAY",
+                                                    "QT_QPA_PLATFORM"},
+         .parentFolder = fat ? fat->Path() : QString()});
+    if (x) {
       // Gone before the server: Xlib would end this process with the connection.
-      support::X11Client client(x.display().toLocal8Bit().constData());
+      support::X11Client client(x->display().toLocal8Bit().constData());
       QVERIFY(client.IsOpen());
       QVERIFY2(client.AwaitWindow(kTitle, kWindowDeadline), "the window never showed");
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!host.RequestLog().isEmpty(), kRunDeadlineMs);
-    QVERIFY(!run.Saved());
-    x.Kill();
+    if (death.duringPause) {
+      QTRY_VERIFY_WITH_TIMEOUT(run.Saved(), kRunDeadlineMs);
+      // The fetch returns right after the package is put in place; the pause lasts 2 s.
+      QTest::qWait(300);
+    } else {
+      QTRY_VERIFY_WITH_TIMEOUT(!host.RequestLog().isEmpty(), kRunDeadlineMs);
+      QVERIFY(!run.Saved());
+    }
+    death.wayland ? weston->Kill() : x->Kill();
+    const qint64 killedAt = run.clock.elapsed();
 
     const QString fault = run.EndFault(kRunDeadlineMs);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
     QVERIFY(run.Saved());
     QCOMPARE(run.folder.Entries(), (QStringList{e2e::kPackage, e2e::kProgramName}));
-    QCOMPARE(host.RequestLog().size(), 2);
+    QCOMPARE(host.RequestLog().size(), death.duringPause ? 1 : 2);
+    if (death.duringPause) {
+      QVERIFY2(run.finishedAt - killedAt < 1000,
+               qPrintable(QString("ended %1 ms after the display").arg(run.finishedAt - killedAt)));
+    }
   }
 
   void onWayland_data() {

@@ -63,6 +63,7 @@ class ProgramRun {
     FaultCase fault{};          // what the folder holds beside the program
     QString trustedCa{};        // the only CA the program trusts; none: the system's
     QString program = QStringLiteral(KORVANI_PROGRAM);  // the build that runs
+    QString parentFolder{};  // where the run's folder lies; none: the temporary folder
   };
 
   RunFolder folder;
@@ -71,7 +72,7 @@ class ProgramRun {
   qint64 finishedAt = -1;
 
   ProgramRun(const QString& host, Options options)
-      : folder(kProgramName, ProgramBytes(options.program), options.fault) {
+      : folder(kProgramName, ProgramBytes(options.program), options.fault, options.parentFolder) {
     process.setProcessEnvironment(support::EnvironmentWith(
         QStringList{"KORVANI_PACKAGE_HOST=" + host} + options.environment));
     process.setWorkingDirectory(QDir::tempPath());  // not the program's folder

@@ -2,10 +2,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "e2e/FaultCases.h"
+#include "support/ChildProcess.h"
 
 namespace korvani::e2e {
 
@@ -15,10 +17,12 @@ inline const QString kProgramName = "korvani-download";
 // A fresh folder for one run, holding what the program finds beside itself: a
 // file of its own, and an older, longer copy of the package (or a folder in
 // its place), so that a run shows whether it replaced the package whole or
-// left it untouched.
+// left it untouched. It lies in `parent`, or in the temporary folder.
 class RunFolder {
  public:
-  RunFolder(const QString& programFile, const QByteArray& programBytes, const FaultCase& fault) {
+  RunFolder(const QString& programFile, const QByteArray& programBytes, const FaultCase& fault,
+            const QString& parent = {})
+      : dir_((parent.isEmpty() ? QDir::tempPath() : parent) + "/korvani-run-XXXXXX") {
     QFile program(Path(programFile));
     program.open(QIODevice::WriteOnly);
     program.write(programBytes);
@@ -52,6 +56,52 @@ class RunFolder {
 
  private:
   QTemporaryDir dir_;
+};
+
+// A FAT image mounted through FUSE (fusefat) under a temporary folder.
+class FatFolder {
+ public:
+  FatFolder() {
+    const QString image = dir_.filePath("fat.img");
+    QDir(dir_.path()).mkdir("mnt");
+    QFile file(image);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(32 * 1024 * 1024)) {
+      refusal_ = "cannot make the image";
+      return;
+    }
+    file.close();
+    refusal_ = Run("mkfs.vfat", {image});
+    if (refusal_.isEmpty()) {
+      refusal_ = Run("fusefat", {"-o", "rw+", image, Path()});
+      mounted_ = refusal_.isEmpty();
+    }
+  }
+  FatFolder(const FatFolder&) = delete;
+  FatFolder& operator=(const FatFolder&) = delete;
+  ~FatFolder() {
+    if (mounted_) {
+      Run("fusermount", {"-u", "-z", Path()});
+    }
+  }
+
+  // Why no FAT folder could be mounted; empty when it was.
+  QString Refusal() const { return refusal_; }
+  QString Path() const { return dir_.filePath("mnt"); }
+
+ private:
+  static QString Run(const QString& program, const QStringList& arguments) {
+    if (QStandardPaths::findExecutable(program).isEmpty() &&
+        QStandardPaths::findExecutable(program, {"/sbin", "/usr/sbin"}).isEmpty()) {
+      return program + " is not installed";
+    }
+    const support::ChildRun run = support::RunChild(program, arguments, {}, 20000);
+    return run.EndedCleanly() ? QString()
+                              : program + ": " + QString::fromLocal8Bit(run.errors).trimmed();
+  }
+
+  QTemporaryDir dir_;
+  QString refusal_;
+  bool mounted_ = false;
 };
 
 }  // namespace korvani::e2e

@@ -31,6 +31,7 @@
 #include "support/host/PackageHostProcess.h"
 
 using namespace korvani;
+using e2e::FatFolder;
 using e2e::FaultCase;
 using e2e::kProgramName;
 using e2e::ProgramBytes;
@@ -150,52 +151,6 @@ class PrivateNetwork {
   UniqueFd old_;
   bool entered_ = false;
   bool up_ = false;
-};
-
-// A FAT image mounted through FUSE (fusefat) under a temporary folder.
-class FatFolder {
- public:
-  FatFolder() {
-    const QString image = dir_.filePath("fat.img");
-    QDir(dir_.path()).mkdir("mnt");
-    QFile file(image);
-    if (!file.open(QIODevice::WriteOnly) || !file.resize(32 * kMiB)) {
-      refusal_ = "cannot make the image";
-      return;
-    }
-    file.close();
-    refusal_ = Run("mkfs.vfat", {image});
-    if (refusal_.isEmpty()) {
-      refusal_ = Run("fusefat", {"-o", "rw+", image, Path()});
-      mounted_ = refusal_.isEmpty();
-    }
-  }
-  FatFolder(const FatFolder&) = delete;
-  FatFolder& operator=(const FatFolder&) = delete;
-  ~FatFolder() {
-    if (mounted_) {
-      Run("fusermount", {"-u", "-z", Path()});
-    }
-  }
-
-  // Why no FAT folder could be mounted; empty when it was.
-  QString Refusal() const { return refusal_; }
-  QString Path() const { return dir_.filePath("mnt"); }
-
- private:
-  static QString Run(const QString& program, const QStringList& arguments) {
-    if (QStandardPaths::findExecutable(program).isEmpty() &&
-        QStandardPaths::findExecutable(program, {"/sbin", "/usr/sbin"}).isEmpty()) {
-      return program + " is not installed";
-    }
-    const support::ChildRun run = support::RunChild(program, arguments, {}, 20000);
-    return run.EndedCleanly() ? QString()
-                              : program + ": " + QString::fromLocal8Bit(run.errors).trimmed();
-  }
-
-  QTemporaryDir dir_;
-  QString refusal_;
-  bool mounted_ = false;
 };
 
 // When, during a slow transfer, the program is killed.

@@ -1,4 +1,4 @@
-#include "startup/PlatformChoice.h"
+#include "startup/Display.h"
 
 #include <QtTest>
 
@@ -7,7 +7,7 @@ using korvani::startup::DisplayEnvironment;
 
 Q_DECLARE_METATYPE(DisplayEnvironment)
 
-class PlatformChoiceTest : public QObject {
+class DisplayTest : public QObject {
   Q_OBJECT
 
  private slots:
@@ -55,5 +55,5 @@ class PlatformChoiceTest : public QObject {
   }
 };
 
-QTEST_APPLESS_MAIN(PlatformChoiceTest)
-#include "PlatformChoice_test.moc"
+QTEST_APPLESS_MAIN(DisplayTest)
+#include "Display_test.moc"
