@@ -9,7 +9,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "catalogue/PackageHostName.h"
+#include "catalogue/SelectPackage.h"
 #include "platform/Clock.h"
+#include "platform/Confinement.h"
 #include "platform/EventWait.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
@@ -100,6 +103,8 @@ void StartUp(const std::string& argumentText, const window::WindowServices& serv
 }
 
 int Main(int argc, char** argv) {
+  // Before any thread (Landlock binds only the calling one) and any byte from the network.
+  platform::ConfineToOwnFolder(catalogue::PackageScheme(), catalogue::PackageHostName());
   gArguments = argv;
   qInstallMessageHandler(DiscardMessage);
   const std::vector<const char*> arguments(argv + std::min(argc, 1), argv + argc);
