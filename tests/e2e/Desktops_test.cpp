@@ -1,11 +1,10 @@
 // The real program on the desktops people run and without any: an X display,
 // Wayland with and without XWayland, no display at all, a display that does not
-// answer; with Qt's options on its command line and a sound device that never
+// answer; with Qt's options on its command line and a sound server that never
 // takes a tone. Whatever the desktop, the run ends quietly with status 0.
 // Needs $DISPLAY with a window manager (scripts/test provides both); the Wayland
 // cases need weston with its headless backend and XWayland.
-#include <sys/stat.h>
-
+#include <QLocalServer>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
@@ -138,25 +137,28 @@ class PrivateXServer {
   QString display_;
 };
 
-// An ALSA configuration whose default device is a file plugin writing into a
-// FIFO that nobody reads: opening it never returns.
-class StuckSoundDevice {
+// A desktop's sound server that never answers: its socket takes connections, and
+// nothing reads them. Opening ALSA's default device through the pulse plugin then never
+// returns. A server, not a file: the confined program may write no file outside its folder.
+class StuckSoundServer {
  public:
-  StuckSoundDevice() {
-    const QString fifo = folder_.filePath("tones.fifo");
+  StuckSoundServer() {
     QFile config(folder_.filePath("asoundrc"));
-    ready_ = mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 &&
-             config.open(QIODevice::WriteOnly) &&
-             config.write(QString("pcm.!default { type file slave.pcm { type null } file \"%1\" "
-                                  "format \"raw\" }\n")
-                              .arg(fifo)
-                              .toUtf8()) > 0;
+    QFile cookie(folder_.filePath("cookie"));
+    ready_ = server_.listen(folder_.filePath("native")) && config.open(QIODevice::WriteOnly) &&
+             config.write("pcm.!default { type pulse }\n") > 0 &&
+             cookie.open(QIODevice::WriteOnly) && cookie.write(QByteArray(256, '\0')) == 256;
   }
   bool IsReady() const { return ready_; }
-  QString variable() const { return "ALSA_CONFIG_PATH=" + folder_.filePath("asoundrc"); }
+  QStringList environment() const {
+    return {"ALSA_CONFIG_PATH=" + folder_.filePath("asoundrc"),
+            "PULSE_SERVER=unix:" + folder_.filePath("native"),
+            "PULSE_COOKIE=" + folder_.filePath("cookie")};
+  }
 
  private:
   QTemporaryDir folder_;
+  QLocalServer server_;
   bool ready_ = false;
 };
 
@@ -213,7 +215,7 @@ class DesktopsTest : public QObject {
     QTest::addColumn<bool>("stuckSound");
     QTest::addColumn<bool>("saved");
 
-    QTest::newRow("X display, sound device that never answers")
+    QTest::newRow("X display, sound server that never answers")
         << QStringList{} << QStringList{} << true << true;
     QTest::newRow("no display at all") << QStringList{} << e2e::kNoDisplay << false << true;
     QTest::newRow("X display that nobody serves")
@@ -230,10 +232,10 @@ class DesktopsTest : public QObject {
     QFETCH(QStringList, environment);
     QFETCH(bool, stuckSound);
     QFETCH(bool, saved);
-    const StuckSoundDevice stuck;
+    const StuckSoundServer stuck;
     QVERIFY(stuck.IsReady());
     if (stuckSound) {
-      environment.append(stuck.variable());
+      environment.append(stuck.environment());
     }
     support::X11Client bells;
     QVERIFY2(bells.IsOpen() && bells.CountBells(), "no XKB on the X server");
