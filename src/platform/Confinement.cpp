@@ -5,6 +5,7 @@
 #include <link.h>
 #include <linux/landlock.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -88,6 +89,7 @@ constexpr std::uint64_t kFolderRights = LANDLOCK_ACCESS_FS_WRITE_FILE |
 constexpr std::uint64_t kDeviceRights =
     LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_IOCTL_DEV;
 constexpr std::uint64_t kFileRights = LANDLOCK_ACCESS_FS_WRITE_FILE;
+constexpr std::uint64_t kRuntimeRights = LANDLOCK_ACCESS_FS_MAKE_DIR;
 constexpr std::uint64_t kExecuteRights = LANDLOCK_ACCESS_FS_EXECUTE;
 
 // Ports for what each scheme's URL and its redirects use without naming a port. A
@@ -145,6 +147,18 @@ std::optional<std::uint16_t> XDisplayPort(std::string_view display) {
   return ParsePort(number, kFirstXPort);
 }
 
+// $XDG_RUNTIME_DIR as the XDG base directory rules have it: an absolute path to a folder
+// of the user's own that no one else may enter. Empty otherwise.
+std::filesystem::path PrivateRuntimeFolder() {
+  const char* folder = std::getenv("XDG_RUNTIME_DIR");
+  struct stat status {};
+  if (folder == nullptr || folder[0] != '/' || ::stat(folder, &status) != 0 ||
+      !S_ISDIR(status.st_mode) || status.st_uid != ::getuid() || (status.st_mode & 077) != 0) {
+    return {};
+  }
+  return folder;
+}
+
 long CreateRuleset(const RulesetAttr* attr, std::size_t size, std::uint32_t flags) {
   return ::syscall(SYS_landlock_create_ruleset, attr, size, flags);
 }
@@ -180,6 +194,7 @@ void AllowBeneath(int ruleset, const std::filesystem::path& path, std::uint64_t 
 ConfinementRules RulesFor(const ConfinementInputs& inputs) {
   ConfinementRules rules;
   rules.writableFolder = inputs.programFile.parent_path();
+  rules.runtimeFolder = inputs.runtimeFolder;
   rules.deviceFolders = {std::filesystem::path(kSoundDevices)};
   rules.writableFiles = {std::filesystem::path(kNullDevice)};
   rules.executables = {inputs.programFile};
@@ -262,6 +277,9 @@ std::optional<int> Confine(const ConfinementRules& rules) {
     AllowBeneath(ruleset.Get(), path, rights & attr.handledAccessFs);
   };
   allow(rules.writableFolder, kFolderRights);
+  if (!rules.runtimeFolder.empty()) {
+    allow(rules.runtimeFolder, kRuntimeRights);
+  }
   for (const auto& folder : rules.deviceFolders) {
     allow(folder, kDeviceRights);
   }
@@ -299,7 +317,8 @@ void ConfineToOwnFolder(std::string_view scheme, const std::string& packageHost)
                     .interpreter = InterpreterOf(program),
                     .scheme = scheme,
                     .packageHost = packageHost,
-                    .display = display != nullptr ? display : ""}));
+                    .display = display != nullptr ? display : "",
+                    .runtimeFolder = PrivateRuntimeFolder()}));
 }
 
 }  // namespace korvani::platform

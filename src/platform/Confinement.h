@@ -16,6 +16,8 @@ struct ConfinementInputs {
   std::string_view scheme;            // of the package URL: "http" or "https"
   std::string packageHost;            // host[:port], as the catalogue resolved it
   std::string display;                // $DISPLAY
+  // $XDG_RUNTIME_DIR when it is the user's own and private; empty otherwise.
+  std::filesystem::path runtimeFolder;
 };
 
 // What a confined process may still do. Landlock refuses the rest of what it handles:
@@ -24,6 +26,10 @@ struct ConfinementInputs {
 struct ConfinementRules {
   // Files beneath it may be created, written, truncated, renamed, linked and removed.
   std::filesystem::path writableFolder;
+  // Folders, and nothing else, may be made beneath it: libpulse, which ALSA loads to ask
+  // whether a sound server runs, makes its folder there when none has yet, and says so
+  // on stderr when it cannot.
+  std::filesystem::path runtimeFolder;
   // Device files beneath each may be opened for writing and driven with ioctl.
   std::vector<std::filesystem::path> deviceFolders;
   // Files that may be written but not made or removed.
@@ -38,6 +44,7 @@ struct ConfinementRules {
 
 // The rules for a run with `inputs`:
 //  - writes beneath the program's folder, where the package and its temporary go;
+//  - folders made in the session's runtime folder;
 //  - the sound card's devices (/dev/snd) and /dev/null;
 //  - running the program itself (the restart after display loss) and its interpreter,
 //    which the kernel loads with the same right;
@@ -62,9 +69,9 @@ int LandlockAbi();
 std::optional<int> Confine(const ConfinementRules& rules);
 
 // The program's own confinement, once at start-up before any thread: the rules for
-// this process (its file from /proc/self/exe, $DISPLAY) and the package host it will
-// fetch from. Does nothing where the build switched confinement off (KORVANI_CONFINE)
-// or the kernel has no Landlock.
+// this process (its file from /proc/self/exe, $DISPLAY, $XDG_RUNTIME_DIR) and the package host it
+// will fetch from. Does nothing where the build switched confinement off (KORVANI_CONFINE) or the
+// kernel has no Landlock.
 void ConfineToOwnFolder(std::string_view scheme, const std::string& packageHost);
 
 }  // namespace korvani::platform

@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/auxv.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +35,7 @@ using Ports = std::vector<std::uint16_t>;
 struct Scene {
   QTemporaryDir folder;
   QTemporaryDir elsewhere;
+  QTemporaryDir runtime;
   QTcpServer host;
   QTcpServer other;
 
@@ -46,7 +48,8 @@ struct Scene {
          .interpreter = korvani::platform::InterpreterOf(Program()),
          .scheme = "http",
          .packageHost = "127.0.0.1:" + std::to_string(host.serverPort()),
-         .display = ":0"});
+         .display = ":0",
+         .runtimeFolder = runtime.path().toStdString()});
   }
 };
 
@@ -183,7 +186,8 @@ class ConfinementTest : public QObject {
                                      .interpreter = "/lib64/ld-linux-x86-64.so.2",
                                      .scheme = schemeText,
                                      .packageHost = host.toStdString(),
-                                     .display = display.toStdString()});
+                                     .display = display.toStdString(),
+                                     .runtimeFolder = {}});
     QCOMPARE(rules.connectPorts, ports);
     QCOMPARE(rules.writableFolder, std::filesystem::path("/opt/setup"));
     QCOMPARE(rules.executables, (std::vector<std::filesystem::path>{
@@ -220,6 +224,15 @@ class ConfinementTest : public QObject {
     row("remove a file outside the folder", {.run = [](const Scene& s) {
           return ErrorOf(::unlink(s.Outside("planted").c_str()) == 0);
         }});
+    row("make a folder in the runtime folder",
+        {.run =
+             [](const Scene& s) {
+               return ErrorOf(::mkdir((s.runtime.path() + "/pulse").toUtf8().constData(), 0700) ==
+                              0);
+             },
+         .allowed = true});
+    row("create a file in the runtime folder",
+        {.run = [](const Scene& s) { return Create((s.runtime.path() + "/bus").toStdString()); }});
     row("run /bin/true", {.run = [](const Scene&) { return Run("/bin/true"); }});
     row("run the program's own file",
         {.run = [](const Scene& s) { return Run(s.Program()); }, .allowed = true});
