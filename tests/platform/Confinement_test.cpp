@@ -2,10 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <link.h>
 #include <netinet/in.h>
 #include <spawn.h>
-#include <sys/auxv.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -128,22 +126,6 @@ int InConfinedChild(const Scene& scene, const Attempt& attempt) {
   return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
 }
 
-// The interpreter that loaded this test, as the dynamic linker names it: the object
-// mapped at the base the kernel passed it.
-std::filesystem::path LoadedInterpreter() {
-  std::filesystem::path found;
-  ::dl_iterate_phdr(
-      [](dl_phdr_info* info, std::size_t /*size*/, void* result) {
-        if (info->dlpi_addr == ::getauxval(AT_BASE)) {
-          *static_cast<std::filesystem::path*>(result) = info->dlpi_name;
-          return 1;
-        }
-        return 0;
-      },
-      &found);
-  return found;
-}
-
 }  // namespace
 
 Q_DECLARE_METATYPE(Attempt)
@@ -192,12 +174,6 @@ class ConfinementTest : public QObject {
     QCOMPARE(rules.writableFolder, std::filesystem::path("/opt/setup"));
     QCOMPARE(rules.executables, (std::vector<std::filesystem::path>{
                                     "/opt/setup/korvani-download", "/lib64/ld-linux-x86-64.so.2"}));
-  }
-
-  void interpreterIsReadFromTheProgram() {
-    QCOMPARE(korvani::platform::InterpreterOf("/proc/self/exe"), LoadedInterpreter());
-    QVERIFY(korvani::platform::InterpreterOf("/etc/hostname").empty());
-    QVERIFY(korvani::platform::InterpreterOf("/no/such/program").empty());
   }
 
   void confinedProcessMeetsItsRules_data() {
