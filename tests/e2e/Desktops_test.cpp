@@ -98,23 +98,25 @@ class Weston {
   QString xDisplay_;
 };
 
-// An X server of the test's own (Xvfb), which the test can take away.
+// An X server of the test's own (Xvfb), which the test can take away; reached over TCP
+// on loopback, as ssh -X forwards one, when `overTcp`.
 class PrivateXServer {
  public:
-  PrivateXServer() {
+  explicit PrivateXServer(bool overTcp = false) {
     if (QStandardPaths::findExecutable("Xvfb").isEmpty()) {
       refusal_ = "Xvfb is not installed";
       return;
     }
     // Xvfb picks a free display and names it on the descriptor given.
-    process_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+    process_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24",
+                            overTcp ? "-listen" : "-nolisten", "tcp"});
     const bool named = QTest::qWaitFor(
         [&] { return process_.canReadLine() || process_.state() == QProcess::NotRunning; }, 10000);
     if (!named || !process_.canReadLine()) {
       refusal_ = "Xvfb did not start";
       return;
     }
-    display_ = ":" + QString::fromLatin1(process_.readLine()).trimmed();
+    display_ = (overTcp ? "127.0.0.1:" : ":") + QString::fromLatin1(process_.readLine()).trimmed();
   }
   ~PrivateXServer() { Kill(); }
   PrivateXServer(const PrivateXServer&) = delete;
@@ -325,6 +327,27 @@ class DesktopsTest : public QObject {
     QVERIFY(run.Saved());
     QCOMPARE(run.folder.Entries(), (QStringList{e2e::kPackage, e2e::kProgramName}));
     QCOMPARE(host.RequestLog().size(), 2);
+  }
+
+  // As over ssh -X: the window reaches the display's TCP port, which the confined
+  // program may connect to because $DISPLAY names a host.
+  void showsOnAnXDisplayOverTcp() {
+    PrivateXServer x(true);
+    if (!x.refusal().isEmpty()) {
+      QSKIP(qPrintable(x.refusal()));
+    }
+    host::PackageHostProcess host({"--generate"});
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+    ProgramRun run(host.HostAndPort(), {.environment = {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY",
+                                                        "QT_QPA_PLATFORM"}});
+    {
+      support::X11Client client(x.display().toLocal8Bit().constData());
+      QVERIFY(client.IsOpen());
+      QVERIFY2(client.AwaitWindow(kTitle, kWindowDeadline), "the window never showed");
+    }
+    const QString fault = run.EndFault(kRunDeadlineMs);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    QVERIFY(run.Saved());
   }
 
   void onWayland_data() {
