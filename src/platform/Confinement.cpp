@@ -13,6 +13,7 @@
 #include <array>
 #include <charconv>
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
 #include <system_error>
 
@@ -68,7 +69,8 @@ constexpr std::uint64_t kFsRightsAbi1 =
 std::uint64_t HandledFsRights(int abi) {
   std::uint64_t rights = kFsRightsAbi1;
   if (abi >= 2) {
-    // Without it handled, a file could be moved or linked into the folder from elsewhere.
+    // Moving or linking a file into another folder: refused everywhere unless handled,
+    // and handled only to be granted beneath the program's folder.
     rights |= LANDLOCK_ACCESS_FS_REFER;
   }
   if (abi >= 3) {
@@ -81,7 +83,7 @@ std::uint64_t HandledFsRights(int abi) {
 }
 
 // Makes and replaces the package and its temporary: an unnamed file linked in, or a
-// hidden one, renamed over the package. No folders, links, FIFOs or sockets.
+// hidden one, renamed over the package. No folders, symbolic links, FIFOs or sockets.
 constexpr std::uint64_t kFolderRights = LANDLOCK_ACCESS_FS_WRITE_FILE |
                                         LANDLOCK_ACCESS_FS_TRUNCATE | LANDLOCK_ACCESS_FS_MAKE_REG |
                                         LANDLOCK_ACCESS_FS_REMOVE_FILE | LANDLOCK_ACCESS_FS_REFER;

@@ -38,8 +38,6 @@ struct ConfinementRules {
   std::vector<std::filesystem::path> executables;
   // The only TCP ports that may be connected to, ascending, each once.
   std::vector<std::uint16_t> connectPorts;
-
-  bool operator==(const ConfinementRules&) const = default;
 };
 
 // The rules for a run with `inputs`:
@@ -68,10 +66,10 @@ int LandlockAbi();
 // the kernel has no Landlock or refused the ruleset, and the process is then unconfined.
 std::optional<int> Confine(const ConfinementRules& rules);
 
-// The program's own confinement, once at start-up before any thread: the rules for
-// this process (its file from /proc/self/exe, $DISPLAY, $XDG_RUNTIME_DIR) and the package host it
-// will fetch from. Does nothing where the build switched confinement off (KORVANI_CONFINE) or the
-// kernel has no Landlock.
+// The program's own confinement, once at start-up before any thread: the rules for this
+// process (its file from /proc/self/exe, $DISPLAY, $XDG_RUNTIME_DIR) and the package host
+// it will fetch from. Does nothing where the build switched confinement off
+// (KORVANI_CONFINE) or the kernel has no Landlock.
 void ConfineToOwnFolder(std::string_view scheme, const std::string& packageHost);
 
 }  // namespace korvani::platform
