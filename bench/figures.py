@@ -7,6 +7,7 @@
                                    the row of the ping run (one run, not a median)
   figures.py accessibility LINE    the row of accessibility_bench.py's line
   figures.py silence LINE          the row of silence_bench.py's line
+  figures.py confinement LINE      the row of confine_bench's line
 
 FOLDER holds one file per measurement, one line per round, each line "key=value ...";
 a value of "-" is a moment that did not happen. Environment: BIG_BYTES, SMALL_BYTES,
@@ -115,6 +116,7 @@ def report(folder, runs):
     extra_ratio = run_extra / curl_extra
     small_more = fetch_small - curl_small
     startup_ratio = startup / anchor_startup
+    unconfined_startup = med("unconfined", "painted_s")
     pause_share = 100 * pause_cpu / pause_length
 
     print()
@@ -156,6 +158,9 @@ def report(folder, runs):
         verdict(growth_huge <= 16384))
     row("Start-up to painted window", ms(startup), ms(anchor_startup), f"{startup_ratio:.2f} x",
         "<= 1.3 x", verdict(startup_ratio <= 1.3))
+    row("Start-up, confined (vs not)", ms(startup), ms(unconfined_startup),
+        f"{startup / unconfined_startup:.3f} x", "< +1 ms",
+        verdict(startup - unconfined_startup < 0.001))
     row("Pause: CPU share of one core", f"{pause_share:.1f} %", "100 % (1 core)",
         ms(pause_cpu) + " CPU", "< 5 %", verdict(pause_share < 5))
     row("Pause: length", sec(pause_length), sec(pause_seconds),
@@ -181,6 +186,7 @@ def report(folder, runs):
           f"{f.spread_ms('fetch_big', 'fetch_s')}, curl 64 MiB {f.spread_ms('curl_big', 'wall_s')}; "
           f"fetch 883 KB {f.spread_ms('fetch_small', 'fetch_s')}, curl 883 KB "
           f"{f.spread_ms('curl_small', 'wall_s')}; start-up {f.spread_ms('program', 'painted_s')}, "
+          f"unconfined {f.spread_ms('unconfined', 'painted_s')}, "
           f"anchor {f.spread_ms('anchor_startup', 'painted_s')}.")
     for name, label in (("fetch_big", "64 MiB"), ("fetch_huge", "1 GiB"),
                         ("fetch_small", "883 KB")):
@@ -242,11 +248,20 @@ def silence(line):
           f"context switches of all threads ({f['wakeups_main']:.0f} of the main thread).")
 
 
+def confinement(line):
+    f = fields(line)
+    row("Confining the process", f"{f['median_us']:.0f} us", "-",
+        f"slowest {f['slowest_us']:.0f} us", "< 1 ms", f["median_us"] < 1000)
+    print(f"- Confinement: rules made and applied (Landlock ABI {f['abi']:.0f}) in a fresh child, "
+          f"median of {f['runs']:.0f}.")
+
+
 def main(argv):
     if len(argv) == 6 and argv[1] == "pings":
         pings(*argv[2:])
-    elif len(argv) == 3 and argv[1] in ("accessibility", "silence"):
-        {"accessibility": accessibility, "silence": silence}[argv[1]](argv[2])
+    elif len(argv) == 3 and argv[1] in ("accessibility", "silence", "confinement"):
+        {"accessibility": accessibility, "silence": silence,
+         "confinement": confinement}[argv[1]](argv[2])
     elif len(argv) == 3 and argv[1] == "cpu":
         print(f"{children_cpu(argv[2]):.6f}")
     elif len(argv) == 4 and argv[1] == "report":

@@ -27,6 +27,9 @@ KORVANI_PACKAGES=(
   dbus at-spi2-core python3-pyatspi orca
   # what the tests serve, save onto and compare with
   openssl dosfstools fusefat
+  # a sound server the tests hear the tones on, as a desktop plays them: the confined
+  # program may write no file outside its folder, so ALSA's file plugin cannot serve
+  pulseaudio pulseaudio-utils libasound2-plugins
   # the benchmarks (bench/run)
   curl nginx nginx-light python3
 )

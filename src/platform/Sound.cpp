@@ -131,12 +131,13 @@ void PlayTone(const std::vector<std::int16_t>& samples, const std::atomic<bool>&
 // watch beside the desktop's own descriptors.
 //
 // A worker that misses its deadline is detached, never joined: it may be blocked
-// in a call that never returns (ALSA's file plugin opening a FIFO that nobody
-// reads waits for a reader for good), and joining it, here or in a destructor,
-// would hold the program just the same. It owns all it touches (its samples, the
-// PCM it opens and closes, the eventfd, and its share of the flag that tells it it
-// has been given up), so it may outlive its caller; if it ever returns, it closes
-// the device and ends without a sound, and otherwise the process's exit ends it.
+// in a call that never returns (ALSA's pulse plugin waits for good on a sound server
+// that never answers, its file plugin on a FIFO that nobody reads), and joining it,
+// here or in a destructor, would hold the program just the same. It owns all it
+// touches (its samples, the PCM it opens and closes, the eventfd, and its share of the
+// flag that tells it it has been given up), so it may outlive its caller; if it ever
+// returns, it closes the device and ends without a sound, and otherwise the process's
+// exit ends it.
 bool PlayWithin(std::vector<std::int16_t> samples, EventWait& wait, EventWait::TimePoint deadline) {
   auto ended = std::make_shared<UniqueFd>(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!ended->IsOpen()) {

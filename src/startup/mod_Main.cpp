@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <vector>
 
+#include "catalogue/PackageHostName.h"
+#include "catalogue/SelectPackage.h"
 #include "platform/Clock.h"
+#include "platform/Confinement.h"
 #include "platform/EventWait.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
@@ -44,7 +47,9 @@ void StartUp(const std::string& argumentText, const window::WindowServices& serv
 }
 
 int Main(int argc, char** argv) {
-  // First, while this is the only thread: the restart copies the environment.
+  // Before any thread (Landlock binds only the calling one) and any byte from the network.
+  platform::ConfineToOwnFolder(catalogue::PackageScheme(), catalogue::PackageHostName());
+  // Then, while this is still the only thread: the restart copies the environment.
   DisplayLoss displayLoss(argv);
   const std::vector<const char*> arguments(argv + std::min(argc, 1), argv + argc);
   const std::string argumentText = ArgumentText(arguments);

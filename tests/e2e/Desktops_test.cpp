@@ -1,12 +1,11 @@
 // The real program on the desktops people run and without any: an X display,
 // Wayland with and without XWayland, no display at all, a display that does not
-// answer; with Qt's options on its command line and a sound device that never
+// answer; with Qt's options on its command line and a sound server that never
 // takes a tone; a display that goes away during the run. Whatever the desktop, the run
 // ends quietly with status 0.
 // Needs $DISPLAY with a window manager (scripts/test provides both); the Wayland
 // cases need weston with its headless backend and XWayland, the FAT case root and fusefat.
-#include <sys/stat.h>
-
+#include <QLocalServer>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
@@ -106,23 +105,25 @@ class Weston {
   QString xDisplay_;
 };
 
-// An X server of the test's own (Xvfb), which the test can take away.
+// An X server of the test's own (Xvfb), which the test can take away; reached over TCP
+// on loopback, as ssh -X forwards one, when `overTcp`.
 class PrivateXServer {
  public:
-  PrivateXServer() {
+  explicit PrivateXServer(bool overTcp = false) {
     if (QStandardPaths::findExecutable("Xvfb").isEmpty()) {
       refusal_ = "Xvfb is not installed";
       return;
     }
     // Xvfb picks a free display and names it on the descriptor given.
-    process_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+    process_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24",
+                            overTcp ? "-listen" : "-nolisten", "tcp"});
     const bool named = QTest::qWaitFor(
         [&] { return process_.canReadLine() || process_.state() == QProcess::NotRunning; }, 10000);
     if (!named || !process_.canReadLine()) {
       refusal_ = "Xvfb did not start";
       return;
     }
-    display_ = ":" + QString::fromLatin1(process_.readLine()).trimmed();
+    display_ = (overTcp ? "127.0.0.1:" : ":") + QString::fromLatin1(process_.readLine()).trimmed();
   }
   ~PrivateXServer() { Kill(); }
   PrivateXServer(const PrivateXServer&) = delete;
@@ -145,25 +146,28 @@ class PrivateXServer {
   QString display_;
 };
 
-// An ALSA configuration whose default device is a file plugin writing into a
-// FIFO that nobody reads: opening it never returns.
-class StuckSoundDevice {
+// A desktop's sound server that never answers: its socket takes connections, and
+// nothing reads them. Opening ALSA's default device through the pulse plugin then never
+// returns. A server, not a file: the confined program may write no file outside its folder.
+class StuckSoundServer {
  public:
-  StuckSoundDevice() {
-    const QString fifo = folder_.filePath("tones.fifo");
+  StuckSoundServer() {
     QFile config(folder_.filePath("asoundrc"));
-    ready_ = mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 &&
-             config.open(QIODevice::WriteOnly) &&
-             config.write(QString("pcm.!default { type file slave.pcm { type null } file \"%1\" "
-                                  "format \"raw\" }\n")
-                              .arg(fifo)
-                              .toUtf8()) > 0;
+    QFile cookie(folder_.filePath("cookie"));
+    ready_ = server_.listen(folder_.filePath("native")) && config.open(QIODevice::WriteOnly) &&
+             config.write("pcm.!default { type pulse }\n") > 0 &&
+             cookie.open(QIODevice::WriteOnly) && cookie.write(QByteArray(256, '\0')) == 256;
   }
   bool IsReady() const { return ready_; }
-  QString variable() const { return "ALSA_CONFIG_PATH=" + folder_.filePath("asoundrc"); }
+  QStringList environment() const {
+    return {"ALSA_CONFIG_PATH=" + folder_.filePath("asoundrc"),
+            "PULSE_SERVER=unix:" + folder_.filePath("native"),
+            "PULSE_COOKIE=" + folder_.filePath("cookie")};
+  }
 
  private:
   QTemporaryDir folder_;
+  QLocalServer server_;
   bool ready_ = false;
 };
 
@@ -229,7 +233,7 @@ class DesktopsTest : public QObject {
     QTest::addColumn<bool>("stuckSound");
     QTest::addColumn<bool>("saved");
 
-    QTest::newRow("X display, sound device that never answers")
+    QTest::newRow("X display, sound server that never answers")
         << QStringList{} << QStringList{} << true << true;
     QTest::newRow("no display at all") << QStringList{} << e2e::kNoDisplay << false << true;
     QTest::newRow("X display that nobody serves")
@@ -246,10 +250,10 @@ class DesktopsTest : public QObject {
     QFETCH(QStringList, environment);
     QFETCH(bool, stuckSound);
     QFETCH(bool, saved);
-    const StuckSoundDevice stuck;
+    const StuckSoundServer stuck;
     QVERIFY(stuck.IsReady());
     if (stuckSound) {
-      environment.append(stuck.variable());
+      environment.append(stuck.environment());
     }
     support::X11Client bells;
     QVERIFY2(bells.IsOpen() && bells.CountBells(), "no XKB on the X server");
@@ -372,6 +376,27 @@ class DesktopsTest : public QObject {
       QVERIFY2(run.finishedAt - killedAt < 1000,
                qPrintable(QString("ended %1 ms after the display").arg(run.finishedAt - killedAt)));
     }
+  }
+
+  // As over ssh -X: the window reaches the display's TCP port, which the confined
+  // program may connect to because $DISPLAY names a host.
+  void showsOnAnXDisplayOverTcp() {
+    PrivateXServer x(true);
+    if (!x.refusal().isEmpty()) {
+      QSKIP(qPrintable(x.refusal()));
+    }
+    host::PackageHostProcess host({"--generate"});
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+    ProgramRun run(host.HostAndPort(), {.environment = {"DISPLAY=" + x.display(), "WAYLAND_DISPLAY",
+                                                        "QT_QPA_PLATFORM"}});
+    {
+      support::X11Client client(x.display().toLocal8Bit().constData());
+      QVERIFY(client.IsOpen());
+      QVERIFY2(client.AwaitWindow(kTitle, kWindowDeadline), "the window never showed");
+    }
+    const QString fault = run.EndFault(kRunDeadlineMs);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    QVERIFY(run.Saved());
   }
 
   void onWayland_data() {

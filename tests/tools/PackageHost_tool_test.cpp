@@ -486,6 +486,7 @@ void PackageHostToolTest::refusesBadCommandLine_data() {
   QTest::newRow("trickle of nothing") << QStringList{"--fault", "trickle:0"};
   QTest::newRow("argument where none belongs") << QStringList{"--fault", "short:5"};
   QTest::newRow("port too large") << QStringList{"--port", "65536"};
+  QTest::newRow("address off loopback") << QStringList{"--address", "0.0.0.0"};
   QTest::newRow("size not a number") << QStringList{"--file", "a.bin=12k"};
   QTest::newRow("name with a slash") << QStringList{"--file", "a/b.bin=12"};
   QTest::newRow("value missing") << QStringList{"--generate", "--root"};

@@ -9,7 +9,7 @@
 namespace korvani::packagehost {
 
 const char* const kHostUsage =
-    "usage: korvani-package-host [--port N] [--root DIR] [--generate]\n"
+    "usage: korvani-package-host [--address A] [--port N] [--root DIR] [--generate]\n"
     "                            [--file NAME=BYTES]... [--fault MODE] [--log FILE]\n"
     "                            [--sums FILE]\n"
     "                            [--tls-cert FILE --tls-key FILE]\n"
@@ -56,8 +56,8 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, s
       options.generateCatalogue = true;
       continue;
     }
-    if (option != "--port" && option != "--root" && option != "--file" && option != "--fault" &&
-        option != "--log" && option != "--sums" && option != "--tls-cert" &&
+    if (option != "--address" && option != "--port" && option != "--root" && option != "--file" &&
+        option != "--fault" && option != "--log" && option != "--sums" && option != "--tls-cert" &&
         option != "--tls-key") {
       error = "unknown option \"" + std::string(option) + "\"";
       return false;
@@ -67,7 +67,13 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions& options, s
       return false;
     }
     const std::string_view value = argv[++i];
-    if (option == "--port") {
+    if (option == "--address") {
+      if (!value.starts_with("127.")) {
+        error = "--address wants a loopback address 127.x.y.z, not \"" + std::string(value) + "\"";
+        return false;
+      }
+      options.address = value;
+    } else if (option == "--port") {
       if (!ParseWholeNumber(value, options.port) || options.port < 0 ||
           options.port > kLargestPort) {
         error = "--port wants 0 to 65535, not \"" + std::string(value) + "\"";

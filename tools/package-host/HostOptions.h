@@ -10,6 +10,9 @@
 namespace korvani::packagehost {
 
 struct HostOptions {
+  // A loopback address: a second host may take another's port on 127.0.0.2, so that
+  // a confined client, which reaches one port only, can be redirected from one to the other.
+  std::string address = "127.0.0.1";
   int port = 0;  // 0: the system picks a free one
   std::string folder;
   bool generateCatalogue = false;

@@ -1,4 +1,4 @@
-// korvani-package-host: serves packages on 127.0.0.1 for the tests and the demo, and
+// korvani-package-host: serves packages on loopback for the tests and the demo, and
 // misbehaves on request (see FaultMode.h). Prints the port it listens on, alone on one
 // line, then serves (HTTP, or HTTPS with --tls-cert) until SIGTERM or SIGINT.
 
@@ -34,7 +34,6 @@ using korvani::packagehost::PackageStore;
 using korvani::packagehost::RequestLog;
 using korvani::packagehost::StopSignal;
 
-const char* const kListenAddress = "127.0.0.1";
 // Held-back answers each keep a worker; enough for every test that holds several at once.
 constexpr std::size_t kWorkerThreads = 32;
 
@@ -133,14 +132,16 @@ bool ServeUntilSignalled(Server& server, const sigset_t& stopSignals, StopSignal
   return signalled;
 }
 
-// Binds `port` (0: any), prints the port taken and serves until signalled. The exit status.
+// Binds `port` (0: any) on `address`, prints the port taken and serves until signalled.
+// The exit status.
 template <typename Server>
-int Serve(Server& server, int port, const sigset_t& stopSignals, StopSignal& stop) {
-  const int bound = port == 0 ? server.bind_to_any_port(kListenAddress)
-                    : server.bind_to_port(kListenAddress, port) ? port
-                                                                : -1;
+int Serve(Server& server, const std::string& address, int port, const sigset_t& stopSignals,
+          StopSignal& stop) {
+  const int bound = port == 0                            ? server.bind_to_any_port(address)
+                    : server.bind_to_port(address, port) ? port
+                                                         : -1;
   if (bound <= 0) {
-    std::cerr << "korvani-package-host: cannot listen on " << kListenAddress << ':' << port << '\n';
+    std::cerr << "korvani-package-host: cannot listen on " << address << ':' << port << '\n';
     return 1;
   }
   std::cout << bound << std::endl;
@@ -194,7 +195,7 @@ int main(int argc, char** argv) {
   if (options.tlsCertificate.empty()) {
     PackageServer<httplib::Server> server;
     setUp(server);
-    return Serve(server, options.port, stopSignals, stop);
+    return Serve(server, options.address, options.port, stopSignals, stop);
   }
   PackageServer<httplib::SSLServer> server(options.tlsCertificate.c_str(), options.tlsKey.c_str());
   if (!server.is_valid()) {
@@ -203,5 +204,5 @@ int main(int argc, char** argv) {
     return 1;
   }
   setUp(server);
-  return Serve(server, options.port, stopSignals, stop);
+  return Serve(server, options.address, options.port, stopSignals, stop);
 }

@@ -19,6 +19,9 @@ QString LogPath(const QTemporaryDir& folder) {
 
 PackageHostProcess::PackageHostProcess(const QStringList& arguments, int startDeadlineMs)
     : https_(arguments.contains("--tls-cert")) {
+  if (const auto address = arguments.indexOf("--address"); address >= 0) {
+    address_ = arguments.value(address + 1);
+  }
   if (!logFolder_.isValid()) {
     failure_ = "cannot create a folder for the request log: " + logFolder_.errorString();
     return;
@@ -66,7 +69,7 @@ QString PackageHostProcess::BaseUrl() const {
 }
 
 QString PackageHostProcess::HostAndPort() const {
-  return QStringLiteral("127.0.0.1:%1").arg(port_);
+  return QStringLiteral("%1:%2").arg(address_).arg(port_);
 }
 
 QString PackageHostProcess::Url(const QString& name) const {

@@ -31,9 +31,9 @@ class PackageHostProcess {
   QString Failure() const { return failure_; }
 
   quint16 Port() const { return port_; }
-  // "http://127.0.0.1:PORT", or "https://..." when started with --tls-cert
+  // "http://ADDRESS:PORT", or "https://..." when started with --tls-cert
   QString BaseUrl() const;
-  // "127.0.0.1:PORT"
+  // "ADDRESS:PORT": 127.0.0.1, or the address given with --address
   QString HostAndPort() const;
   // BaseUrl() + "/downloads/" + `name`
   QString Url(const QString& name) const;
@@ -54,6 +54,7 @@ class PackageHostProcess {
  private:
   QTemporaryDir logFolder_;
   QProcess process_;
+  QString address_ = "127.0.0.1";
   quint16 port_ = 0;
   bool https_ = false;
   QString failure_;
