@@ -143,8 +143,7 @@ def report(folder, runs):
     row("Fetch 64 MiB (vs curl -s -o)", ms(fetch_big), ms(curl_big), f"{big_ratio:.2f} x",
         "<= 1.5 x", verdict(big_ratio <= 1.5))
     row("Fetch 64 MiB pinned (vs not)", ms(fetch_big_pinned), ms(fetch_big),
-        f"{fetch_big_pinned / fetch_big:.3f} x", "<= 1.05 x",
-        verdict(fetch_big_pinned / fetch_big <= 1.05))
+        f"{fetch_big_pinned / fetch_big:.3f} x", "none (reported)", "-")
     row("Pinned's extra (vs SHA-256)", ms(pinned_extra), ms(digest_big),
         f"{pinned_extra / digest_big:.2f} x", "<= 1.1 x", verdict(pinned_extra / digest_big <= 1.1))
     row("Fetch 64 MiB paced, pinned/not", ms(fetch_paced_pinned), ms(fetch_paced),
