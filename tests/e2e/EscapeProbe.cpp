@@ -10,7 +10,6 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,16 +21,15 @@
 #include <string>
 
 #include "platform/UniqueFd.h"
+#include "support/EscapeAttempts.h"
 
 using korvani::platform::UniqueFd;
+using korvani::support::ConnectCall;
+using korvani::support::ConnectToLoopback;
+using korvani::support::CreateNew;
+using korvani::support::Run;
 
 namespace {
-
-using ConnectCall = int (*)(int, const sockaddr*, socklen_t);
-
-int ErrorOf(bool succeeded) {
-  return succeeded ? 0 : errno;
-}
 
 bool IsTcp(int fd, const sockaddr* address) {
   int type = 0;
@@ -42,38 +40,18 @@ bool IsTcp(int fd, const sockaddr* address) {
 
 int Create() {
   const char* path = std::getenv("KORVANI_PROBE_OUTSIDE");
-  const UniqueFd file(path != nullptr ? ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
-                                      : -1);
-  return ErrorOf(file.IsOpen());
-}
-
-int Run() {
-  char program[] = "/bin/true";
-  char* const arguments[] = {program, nullptr};
-  pid_t child = -1;
-  const int error = ::posix_spawn(&child, program, nullptr, nullptr, arguments, environ);
-  if (error != 0) {
-    return error;
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : ECHILD;
+  return path != nullptr ? CreateNew(path) : ENOENT;
 }
 
 int ConnectElsewhere(ConnectCall connectCall) {
   const char* port = std::getenv("KORVANI_PROBE_PORT");
-  const UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port != nullptr ? std::atoi(port) : 0));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return ErrorOf(
-      connectCall(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
+  return ConnectToLoopback(static_cast<std::uint16_t>(port != nullptr ? std::atoi(port) : 0),
+                           connectCall);
 }
 
 void TryToEscape(ConnectCall connectCall) {
   const std::string report = "create " + std::to_string(Create()) + "\nrun " +
-                             std::to_string(Run()) + "\nconnect " +
+                             std::to_string(Run("/bin/true")) + "\nconnect " +
                              std::to_string(ConnectElsewhere(connectCall)) + "\n";
   std::error_code error;
   const auto folder = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();

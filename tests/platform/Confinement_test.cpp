@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -19,10 +18,15 @@
 #include <functional>
 
 #include "platform/UniqueFd.h"
+#include "support/EscapeAttempts.h"
 
 using korvani::platform::ConfinementInputs;
 using korvani::platform::ConfinementRules;
 using korvani::platform::UniqueFd;
+using korvani::support::ConnectToLoopback;
+using korvani::support::CreateNew;
+using korvani::support::ErrorOf;
+using korvani::support::Run;
 
 namespace {
 
@@ -52,43 +56,12 @@ struct Scene {
   }
 };
 
-// errno of a failed call, 0 for one that succeeded.
-int ErrorOf(bool succeeded) {
-  return succeeded ? 0 : errno;
-}
-
-int Run(const std::string& program) {
-  char* const arguments[] = {const_cast<char*>(program.c_str()), nullptr};
-  pid_t child = -1;
-  const int error = ::posix_spawn(&child, program.c_str(), nullptr, nullptr, arguments, environ);
-  if (error != 0) {
-    return error;
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : ECHILD;
-}
-
-int Connect(quint16 port) {
-  const UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{
-      .sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {}, .sin_zero = {}};
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return ErrorOf(
-      ::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
-}
-
 int Bind() {
   const UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {}, .sin_zero = {}};
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return ErrorOf(
       ::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
-}
-
-int Create(const std::string& path) {
-  const UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  return ErrorOf(file.IsOpen());
 }
 
 struct Attempt {
@@ -180,18 +153,19 @@ class ConfinementTest : public QObject {
       QTest::newRow(name) << attempt;
     };
     row("write inside the folder",
-        {.run = [](const Scene& s) { return Create(s.Inside("new")); }, .allowed = true});
+        {.run = [](const Scene& s) { return CreateNew(s.Inside("new").c_str()); },
+         .allowed = true});
     row("replace a file in the folder by rename",
         {.run =
              [](const Scene& s) {
-               const int created = Create(s.Inside(".new"));
+               const int created = CreateNew(s.Inside(".new").c_str());
                return created != 0 ? created
                                    : ErrorOf(::rename(s.Inside(".new").c_str(),
                                                       s.Inside("package").c_str()) == 0);
              },
          .allowed = true});
     row("create a file outside the folder",
-        {.run = [](const Scene& s) { return Create(s.Outside("new")); }});
+        {.run = [](const Scene& s) { return CreateNew(s.Outside("new").c_str()); }});
     row("rename a file from outside into the folder", {.run = [](const Scene& s) {
           return ErrorOf(::rename(s.Outside("planted").c_str(), s.Inside("planted").c_str()) == 0);
         }});
@@ -205,21 +179,22 @@ class ConfinementTest : public QObject {
                               0);
              },
          .allowed = true});
-    row("create a file in the runtime folder",
-        {.run = [](const Scene& s) { return Create((s.runtime.path() + "/bus").toStdString()); }});
+    row("create a file in the runtime folder", {.run = [](const Scene& s) {
+          return CreateNew((s.runtime.path() + "/bus").toStdString().c_str());
+        }});
     row("run /bin/true", {.run = [](const Scene&) { return Run("/bin/true"); }});
     row("run the program's own file",
-        {.run = [](const Scene& s) { return Run(s.Program()); }, .allowed = true});
+        {.run = [](const Scene& s) { return Run(s.Program().c_str()); }, .allowed = true});
     // The kernel checks the right to run on the interpreter it loads, too.
     row("run the program's own file, its interpreter not allowed",
-        {.run = [](const Scene& s) { return Run(s.Program()); },
+        {.run = [](const Scene& s) { return Run(s.Program().c_str()); },
          .change = [](ConfinementRules& rules) { rules.executables.resize(1); }});
     row("connect to the package host's port",
         {.abi = 4,
-         .run = [](const Scene& s) { return Connect(s.host.serverPort()); },
+         .run = [](const Scene& s) { return ConnectToLoopback(s.host.serverPort()); },
          .allowed = true});
     row("connect to another port",
-        {.abi = 4, .run = [](const Scene& s) { return Connect(s.other.serverPort()); }});
+        {.abi = 4, .run = [](const Scene& s) { return ConnectToLoopback(s.other.serverPort()); }});
     row("bind a port", {.abi = 4, .run = [](const Scene&) { return Bind(); }});
   }
   void confinedProcessMeetsItsRules() {
