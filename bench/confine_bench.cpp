@@ -29,12 +29,13 @@ double TimeOneConfinement(const std::filesystem::path& program) {
   if (child == 0) {
     const auto started = std::chrono::steady_clock::now();
     const auto abi = korvani::platform::Confine(
-        korvani::platform::RulesFor({.programFile = program,
-                                     .interpreter = korvani::platform::InterpreterOf(program),
-                                     .scheme = "http",
-                                     .packageHost = "127.0.0.1:8080",
-                                     .display = ":0",
-                                     .runtimeFolder = {}}));
+        korvani::platform::WindowRulesFor({.programFile = program,
+                                           .interpreter = korvani::platform::InterpreterOf(program),
+                                           .scheme = "http",
+                                           .packagePort = 8080,
+                                           .display = ":0",
+                                           .runtimeFolder = {},
+                                           .certificates = {}}));
     const double micros =
         abi ? std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - started)
                   .count()

@@ -61,5 +61,10 @@ if(PkgConfig_FOUND)
   pkg_check_modules(WaylandClient QUIET IMPORTED_TARGET wayland-client)
 endif()
 korvani_require(libwayland-client "${WaylandClient_FOUND}" libwayland-dev)
+# libseccomp writes the filter of the system calls each process never makes.
+if(PkgConfig_FOUND)
+  pkg_check_modules(Seccomp QUIET IMPORTED_TARGET libseccomp)
+endif()
+korvani_require(libseccomp "${Seccomp_FOUND}" libseccomp-dev)
 
 find_package(Threads REQUIRED)

@@ -11,7 +11,7 @@ KORVANI_BUILD=$KORVANI_ROOT/build
 KORVANI_PACKAGES=(
   # the program's build (all a packager needs)
   cmake ninja-build g++ pkg-config qt6-base-dev libcurl4-openssl-dev libssl-dev libasound2-dev
-  libx11-dev libwayland-dev qt6-base-private-dev
+  libx11-dev libwayland-dev qt6-base-private-dev libseccomp-dev
   # at run time: the window's font; Qt's Wayland platform
   fonts-liberation2 qt6-wayland
   # the tests' and tools' build

@@ -19,36 +19,57 @@ bool BreaksOutOfHost(char character) {
          character == ' ' || code < 0x20 || code == 0x7F;
 }
 
-bool IsPort(std::string_view port) {
-  if (port.empty() || port.size() > kMaxPortDigits) {
-    return false;
+std::optional<std::uint16_t> ParsePort(std::string_view port) {
+  if (port.empty() || port.size() > kMaxPortDigits ||
+      !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
   }
-  if (!std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return false;
+  unsigned long number = 0;
+  for (const char digit : port) {
+    number = number * 10 + static_cast<unsigned long>(digit - '0');
   }
-  const unsigned long number = std::stoul(std::string(port));
-  return number >= 1 && number <= kMaxPort;
+  if (number < 1 || number > kMaxPort) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint16_t>(number);
 }
 
-bool IsPlainHostAndPort(std::string_view text) {
+struct HostAndPort {
+  std::string_view host;
+  std::optional<std::uint16_t> port;
+};
+
+// The text read as a plain host[:port]: nothing when it is not one.
+std::optional<HostAndPort> ReadHostAndPort(std::string_view text) {
   if (std::any_of(text.begin(), text.end(), BreaksOutOfHost)) {
-    return false;
+    return std::nullopt;
   }
   const auto colon = text.find(':');
-  const std::string_view host = text.substr(0, colon);
-  if (host.empty()) {
-    return false;
+  HostAndPort read{.host = text.substr(0, colon), .port = std::nullopt};
+  if (read.host.empty()) {
+    return std::nullopt;
   }
-  return colon == std::string_view::npos || IsPort(text.substr(colon + 1));
+  if (colon != std::string_view::npos) {
+    read.port = ParsePort(text.substr(colon + 1));
+    if (!read.port) {
+      return std::nullopt;
+    }
+  }
+  return read;
 }
 
 }  // namespace
 
 std::string ResolvePackageHostName(const char* override, const std::string& compiledIn) {
-  if (override == nullptr || !IsPlainHostAndPort(override)) {
+  if (override == nullptr || !ReadHostAndPort(override)) {
     return compiledIn;
   }
   return override;
+}
+
+std::optional<std::uint16_t> PortOfHostName(std::string_view hostAndPort) {
+  const std::optional<HostAndPort> read = ReadHostAndPort(hostAndPort);
+  return read ? read->port : std::nullopt;
 }
 
 std::string PackageHostName() {

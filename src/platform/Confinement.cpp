@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/SystemCallFilter.h"
 #include "platform/UniqueFd.h"
 
 #ifndef KORVANI_CONFINE
@@ -64,14 +65,16 @@ constexpr std::uint64_t kFsRightsAbi1 =
     LANDLOCK_ACCESS_FS_MAKE_REG | LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO |
     LANDLOCK_ACCESS_FS_MAKE_BLOCK | LANDLOCK_ACCESS_FS_MAKE_SYM;
 
-// Every right that writes, makes, removes or runs, as far as `abi` knows it. Reading
-// files and folders is left alone: Qt, fonts, certificates and ALSA read where they like.
-std::uint64_t HandledFsRights(int abi) {
+constexpr std::uint64_t kReadRights = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
+
+// Every right that writes, makes, removes or runs, as far as `abi` knows it, and reading
+// where the rules confine it. Moving or linking a file into another folder
+// (LANDLOCK_ACCESS_FS_REFER, ABI 2) is not handled, and so refused everywhere from ABI 2
+// on: the package's temporary is renamed within the one folder, which needs no such right.
+std::uint64_t HandledFsRights(int abi, bool confinesReading) {
   std::uint64_t rights = kFsRightsAbi1;
-  if (abi >= 2) {
-    // Moving or linking a file into another folder: refused everywhere unless handled,
-    // and handled only to be granted beneath the program's folder.
-    rights |= LANDLOCK_ACCESS_FS_REFER;
+  if (confinesReading) {
+    rights |= kReadRights;
   }
   if (abi >= 3) {
     rights |= LANDLOCK_ACCESS_FS_TRUNCATE;
@@ -86,13 +89,18 @@ std::uint64_t HandledFsRights(int abi) {
 // hidden one, renamed over the package. No folders, symbolic links, FIFOs or sockets.
 constexpr std::uint64_t kFolderRights = LANDLOCK_ACCESS_FS_WRITE_FILE |
                                         LANDLOCK_ACCESS_FS_TRUNCATE | LANDLOCK_ACCESS_FS_MAKE_REG |
-                                        LANDLOCK_ACCESS_FS_REMOVE_FILE | LANDLOCK_ACCESS_FS_REFER;
+                                        LANDLOCK_ACCESS_FS_REMOVE_FILE;
 // ALSA opens its devices read-write and drives them with ioctl.
 constexpr std::uint64_t kDeviceRights =
     LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_IOCTL_DEV;
 constexpr std::uint64_t kFileRights = LANDLOCK_ACCESS_FS_WRITE_FILE;
 constexpr std::uint64_t kRuntimeRights = LANDLOCK_ACCESS_FS_MAKE_DIR;
 constexpr std::uint64_t kExecuteRights = LANDLOCK_ACCESS_FS_EXECUTE;
+// What Landlock lets a rule on a file (not a folder) grant.
+constexpr std::uint64_t kFileOnlyRights = LANDLOCK_ACCESS_FS_EXECUTE |
+                                          LANDLOCK_ACCESS_FS_WRITE_FILE |
+                                          LANDLOCK_ACCESS_FS_READ_FILE |
+                                          LANDLOCK_ACCESS_FS_TRUNCATE | LANDLOCK_ACCESS_FS_IOCTL_DEV;
 
 // Ports for what each scheme's URL and its redirects use without naming a port. A
 // redirect from HTTP may lead to HTTPS; one from HTTPS stays on it.
@@ -112,15 +120,6 @@ std::optional<std::uint16_t> ParsePort(std::string_view digits, unsigned offset 
     return std::nullopt;
   }
   return static_cast<std::uint16_t>(number + offset);
-}
-
-// The port after the host, "host:port"; nothing for a host alone.
-std::optional<std::uint16_t> PortOfHost(std::string_view hostAndPort) {
-  const auto colon = hostAndPort.find(':');
-  if (colon == std::string_view::npos) {
-    return std::nullopt;
-  }
-  return ParsePort(hostAndPort.substr(colon + 1));
 }
 
 // The TCP port of the X display `display` names, as Xlib and xcb read it:
@@ -176,24 +175,60 @@ std::size_t RulesetAttrSize(int abi) {
   return offsetof(RulesetAttr, handledAccessNet);
 }
 
-// Adds a rule for the file or folder at `path`; a path that does not exist, or a rule
-// the kernel refuses, is left out, which only ever refuses more.
-void AllowBeneath(int ruleset, const std::filesystem::path& path, std::uint64_t rights) {
-  if (rights == 0) {
-    return;
-  }
+// Adds a rule for the file or folder at `path`, with the rights a rule on what it is
+// (file or folder) may grant. False when it does not exist or the kernel refuses the rule;
+// a rule left out only ever refuses more.
+bool AllowBeneath(int ruleset, const std::filesystem::path& path, std::uint64_t rights) {
   const UniqueFd target(::open(path.c_str(), O_PATH | O_CLOEXEC));
-  if (!target.IsOpen()) {
-    return;
+  struct stat status {};
+  if (!target.IsOpen() || ::fstat(target.Get(), &status) != 0) {
+    return false;
+  }
+  if (!S_ISDIR(status.st_mode)) {
+    rights &= kFileOnlyRights;
+  }
+  if (rights == 0) {
+    return true;
   }
   const landlock_path_beneath_attr rule{.allowed_access = rights,
                                         .parent_fd = static_cast<std::int32_t>(target.Get())};
-  ::syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
+  return ::syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
+}
+
+void SortPorts(std::vector<std::uint16_t>& ports) {
+  std::sort(ports.begin(), ports.end());
+  ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+}
+
+// What the fetcher's libraries read, wherever the system keeps it: the loader's cache and
+// the libraries it loads later (the resolver's NSS modules, OpenSSL's providers), the
+// trust store and TLS settings (Debian's, and where other systems keep them), and the
+// resolver's settings.
+constexpr std::array<std::string_view, 19> kFetcherReadable = {
+    "/usr/lib", "/usr/lib64", "/lib", "/lib64", "/usr/local/lib", "/etc/ld.so.cache",
+    "/etc/ssl", "/usr/share/ca-certificates", "/usr/local/share/ca-certificates",
+    "/etc/pki", "/etc/ca-certificates",
+    "/etc/hosts", "/etc/nsswitch.conf", "/etc/gai.conf", "/etc/host.conf", "/etc/services",
+    "/etc/resolv.conf", "/dev/urandom", "/proc/self"};
+
+// /etc/resolv.conf is often a link into /run, to a file that its manager (systemd-resolved,
+// NetworkManager, resolvconf) replaces with a new one: the whole folder it leads to.
+std::optional<std::filesystem::path> ResolverFolder() {
+  std::error_code error;
+  const std::filesystem::path link = "/etc/resolv.conf";
+  if (!std::filesystem::is_symlink(link, error)) {
+    return std::nullopt;
+  }
+  const std::filesystem::path target = std::filesystem::canonical(link, error);
+  if (error || !target.has_parent_path() || target.parent_path() == "/") {
+    return std::nullopt;
+  }
+  return target.parent_path();
 }
 
 }  // namespace
 
-ConfinementRules RulesFor(const ConfinementInputs& inputs) {
+ConfinementRules WindowRulesFor(const ConfinementInputs& inputs) {
   ConfinementRules rules;
   rules.writableFolder = inputs.programFile.parent_path();
   rules.runtimeFolder = inputs.runtimeFolder;
@@ -203,19 +238,71 @@ ConfinementRules RulesFor(const ConfinementInputs& inputs) {
   if (!inputs.interpreter.empty()) {
     rules.executables.push_back(inputs.interpreter);
   }
+  if (const auto port = XDisplayPort(inputs.display)) {
+    rules.connectPorts.push_back(*port);
+  }
+  return rules;
+}
+
+ConfinementRules FetcherRulesFor(const ConfinementInputs& inputs) {
+  ConfinementRules rules;
+  std::vector<std::filesystem::path>& readable = rules.readable.emplace();
+  readable.assign(kFetcherReadable.begin(), kFetcherReadable.end());
+  if (const auto folder = ResolverFolder()) {
+    readable.push_back(*folder);
+  }
+  readable.insert(readable.end(), inputs.certificates.begin(), inputs.certificates.end());
   auto& ports = rules.connectPorts;
   ports = {kDnsPort, kHttpsPort};
   if (inputs.scheme != "https") {
     ports.push_back(kHttpPort);
   }
-  for (const auto port : {PortOfHost(inputs.packageHost), XDisplayPort(inputs.display)}) {
-    if (port) {
-      ports.push_back(*port);
-    }
+  if (inputs.packagePort) {
+    ports.push_back(*inputs.packagePort);
   }
-  std::sort(ports.begin(), ports.end());
-  ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+  SortPorts(ports);
   return rules;
+}
+
+LandlockRuleset LandlockRulesetFor(const ConfinementRules& rules, int abi) {
+  LandlockRuleset ruleset;
+  if (abi < 1) {
+    return ruleset;
+  }
+  ruleset.handledFs = HandledFsRights(abi, rules.readable.has_value());
+  const auto allow = [&](const std::filesystem::path& path, std::uint64_t rights,
+                         bool required = false) {
+    rights &= ruleset.handledFs;
+    if (!path.empty() && rights != 0) {
+      ruleset.paths.push_back({.path = path, .rights = rights, .required = required});
+    }
+  };
+  allow(rules.writableFolder, kFolderRights, /*required=*/true);
+  allow(rules.runtimeFolder, kRuntimeRights);
+  for (const auto& folder : rules.deviceFolders) {
+    allow(folder, kDeviceRights);
+  }
+  for (const auto& file : rules.writableFiles) {
+    allow(file, kFileRights);
+  }
+  for (const auto& program : rules.executables) {
+    allow(program, kExecuteRights);
+  }
+  for (const auto& path : rules.readable.value_or(std::vector<std::filesystem::path>{})) {
+    allow(path, kReadRights);
+  }
+  if (abi >= 4) {
+    // Binding is refused outright: the program serves nothing.
+    ruleset.handledNet = LANDLOCK_ACCESS_NET_BIND_TCP | LANDLOCK_ACCESS_NET_CONNECT_TCP;
+    ruleset.connectPorts = rules.connectPorts;
+  }
+  if (abi >= 6) {
+    // No signal to a process outside the confinement: the program sends none, and code
+    // that took it over cannot stop or kill the user's other programs. Abstract Unix
+    // sockets stay reachable, because the X server listens on one.
+    ruleset.scoped = LANDLOCK_SCOPE_SIGNAL;
+  }
+  return ruleset;
 }
 
 std::filesystem::path InterpreterOf(const std::filesystem::path& program) {
@@ -241,10 +328,12 @@ std::filesystem::path InterpreterOf(const std::filesystem::path& program) {
     std::string path(segment.p_filesz, '\0');
     const auto read =
         ::pread(file.Get(), path.data(), path.size(), static_cast<off_t>(segment.p_offset));
-    if (read != static_cast<ssize_t>(path.size())) {
+    // The name ends with its NUL; a segment without one names nothing.
+    const auto end = path.find('\0');
+    if (read != static_cast<ssize_t>(path.size()) || end == std::string::npos) {
       return {};
     }
-    path.resize(path.find('\0'));  // the name ends with its NUL
+    path.resize(end);
     return path;
   }
   return {};
@@ -260,42 +349,22 @@ std::optional<int> Confine(const ConfinementRules& rules) {
   if (abi == 0) {
     return std::nullopt;
   }
-  RulesetAttr attr{.handledAccessFs = HandledFsRights(abi)};
-  if (abi >= 4) {
-    // Binding is refused outright: the program serves nothing.
-    attr.handledAccessNet = LANDLOCK_ACCESS_NET_BIND_TCP | LANDLOCK_ACCESS_NET_CONNECT_TCP;
-  }
-  if (abi >= 6) {
-    // No signal to a process outside the confinement: the program sends none, and code
-    // that took it over cannot stop or kill the user's other programs. Abstract Unix
-    // sockets stay reachable, because the X server listens on one.
-    attr.scoped = LANDLOCK_SCOPE_SIGNAL;
-  }
+  const LandlockRuleset wanted = LandlockRulesetFor(rules, abi);
+  const RulesetAttr attr{.handledAccessFs = wanted.handledFs,
+                         .handledAccessNet = wanted.handledNet,
+                         .scoped = wanted.scoped};
   const UniqueFd ruleset(static_cast<int>(CreateRuleset(&attr, RulesetAttrSize(abi), 0)));
   if (!ruleset.IsOpen()) {
     return std::nullopt;
   }
-  const auto allow = [&](const std::filesystem::path& path, std::uint64_t rights) {
-    AllowBeneath(ruleset.Get(), path, rights & attr.handledAccessFs);
-  };
-  allow(rules.writableFolder, kFolderRights);
-  if (!rules.runtimeFolder.empty()) {
-    allow(rules.runtimeFolder, kRuntimeRights);
-  }
-  for (const auto& folder : rules.deviceFolders) {
-    allow(folder, kDeviceRights);
-  }
-  for (const auto& file : rules.writableFiles) {
-    allow(file, kFileRights);
-  }
-  for (const auto& program : rules.executables) {
-    allow(program, kExecuteRights);
-  }
-  if (abi >= 4) {
-    for (const std::uint16_t port : rules.connectPorts) {
-      const NetPortAttr rule{.allowedAccess = LANDLOCK_ACCESS_NET_CONNECT_TCP, .port = port};
-      ::syscall(SYS_landlock_add_rule, ruleset.Get(), kRuleNetPort, &rule, 0);
+  for (const LandlockRuleset::PathRule& rule : wanted.paths) {
+    if (!AllowBeneath(ruleset.Get(), rule.path, rule.rights) && rule.required) {
+      return std::nullopt;
     }
+  }
+  for (const std::uint16_t port : wanted.connectPorts) {
+    const NetPortAttr rule{.allowedAccess = LANDLOCK_ACCESS_NET_CONNECT_TCP, .port = port};
+    ::syscall(SYS_landlock_add_rule, ruleset.Get(), kRuleNetPort, &rule, 0);
   }
   // Landlock takes effect only for a process that can gain no privileges by execve.
   if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
@@ -305,22 +374,55 @@ std::optional<int> Confine(const ConfinementRules& rules) {
   return abi;
 }
 
-void ConfineToOwnFolder(std::string_view scheme, const std::string& packageHost) {
+ConfinementInputs ReadConfinementInputs(std::string_view scheme,
+                                        std::optional<std::uint16_t> packagePort) {
+  ConfinementInputs inputs;
+  inputs.scheme = scheme;
+  inputs.packagePort = packagePort;
+  std::error_code error;
+  inputs.programFile = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    inputs.interpreter = InterpreterOf(inputs.programFile);
+  }
+  const char* display = std::getenv("DISPLAY");
+  inputs.display = display != nullptr ? display : "";
+  inputs.runtimeFolder = PrivateRuntimeFolder();
+  for (const char* name : {"SSL_CERT_FILE", "CURL_CA_BUNDLE"}) {
+    if (const char* file = std::getenv(name); file != nullptr && file[0] == '/') {
+      inputs.certificates.emplace_back(file);
+    }
+  }
+  // A list, like PATH, as OpenSSL reads it.
+  if (const char* folders = std::getenv("SSL_CERT_DIR"); folders != nullptr) {
+    std::string_view rest(folders);
+    while (!rest.empty()) {
+      const std::string_view folder = rest.substr(0, rest.find(':'));
+      if (folder.starts_with('/')) {
+        inputs.certificates.emplace_back(folder);
+      }
+      rest.remove_prefix(std::min(rest.size(), folder.size() + 1));
+    }
+  }
+  return inputs;
+}
+
+void ConfineWindowProcess(const ConfinementInputs& inputs) {
   if constexpr (KORVANI_CONFINE == 0) {
     return;
   }
-  std::error_code error;
-  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) {
-    return;  // no /proc: nothing to name the program's folder by, so no rules to make
+  // Without /proc there is nothing to name the program's folder by, so no rules to make.
+  if (!inputs.programFile.empty()) {
+    Confine(WindowRulesFor(inputs));
   }
-  const char* display = std::getenv("DISPLAY");
-  Confine(RulesFor({.programFile = program,
-                    .interpreter = InterpreterOf(program),
-                    .scheme = scheme,
-                    .packageHost = packageHost,
-                    .display = display != nullptr ? display : "",
-                    .runtimeFolder = PrivateRuntimeFolder()}));
+  RefuseSystemCalls(SystemCallPolicy::Window);
+}
+
+void ConfineFetcherProcess(const ConfinementInputs& inputs) {
+  if constexpr (KORVANI_CONFINE == 0) {
+    return;
+  }
+  Confine(FetcherRulesFor(inputs));
+  RefuseSystemCalls(SystemCallPolicy::Fetcher);
 }
 
 }  // namespace korvani::platform

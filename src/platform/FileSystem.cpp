@@ -86,6 +86,8 @@ class LocalReplacement;
 // renamed unseen by it.
 std::mutex gUnfinishedLock;
 LocalReplacement* gUnfinished = nullptr;  // a list, through nextUnfinished_
+// Set with the rename that puts a replacement in place, under the same lock.
+bool gCommitted = false;
 
 class LocalReplacement final : public Replacement {
  public:
@@ -154,6 +156,7 @@ class LocalReplacement final : public Replacement {
         return false;
       }
       committed_ = true;
+      gCommitted = true;
       Unlist();
     }
     // Makes the rename itself survive a crash. The new file is complete by then, so a
@@ -221,13 +224,14 @@ class LocalReplacement final : public Replacement {
 
 }  // namespace
 
-void AbandonUnfinishedFiles() {
+bool AbandonUnfinishedFiles() {
   // Never unlocked: the process ends with the lock held.
   gUnfinishedLock.lock();
   for (const LocalReplacement* unfinished = gUnfinished; unfinished != nullptr;
        unfinished = unfinished->NextUnfinished()) {
     unfinished->RemoveNamedFile();
   }
+  return gCommitted;
 }
 
 std::filesystem::path LocalFileSystem::ProgramFolder() const {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -51,6 +52,16 @@ bool IsLocationHeader(std::string_view line) {
 
 bool IsEndOfHead(std::string_view line) {
   return line == "\r\n" || line == "\n";
+}
+
+// $CURL_CA_BUNDLE, else $SSL_CERT_FILE; null when neither names a file.
+const char* TrustedCertificatesFile() {
+  for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+    if (const char* file = std::getenv(name); file != nullptr && *file != '\0') {
+      return file;
+    }
+  }
+  return nullptr;
 }
 
 bool IsHttpsUrl(CURLU* url) {
@@ -199,6 +210,14 @@ bool CurlUrlHandle::SetOptions(const std::string& agent) {
   // Marks when a request is on its way, which starts the idle clock.
   set(curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlUrlHandle::OnRequestReady));
   set(curl_easy_setopt(easy, CURLOPT_PREREQDATA, this));
+  // The trust store the environment names, as curl(1) and OpenSSL's own tools take it;
+  // the system's otherwise.
+  if (const char* bundle = TrustedCertificatesFile()) {
+    set(curl_easy_setopt(easy, CURLOPT_CAINFO, bundle));
+  }
+  if (const char* folder = std::getenv("SSL_CERT_DIR"); folder != nullptr && *folder != '\0') {
+    set(curl_easy_setopt(easy, CURLOPT_CAPATH, folder));
+  }
   // Left at libcurl's defaults on purpose: certificates and host names of HTTPS
   // servers are verified (CURLOPT_SSL_VERIFYPEER, CURLOPT_SSL_VERIFYHOST), and no
   // Accept-Encoding is sent, so the body arrives exactly as the server stores it.

@@ -2,6 +2,7 @@
 
 #include <QtGui/qguiapplication_platform.h>
 #include <qpa/qplatformnativeinterface.h>
+#include <fcntl.h>
 #include <unistd.h>
 #include <wayland-client-core.h>
 #include <xcb/xcb.h>
@@ -104,18 +105,30 @@ bool IsVariable(std::string_view variable, std::string_view assignment) {
 
 }  // namespace
 
-DisplayLoss::DisplayLoss(char** arguments) : arguments_(arguments) {
+bool IsDisplayLossRestart() {
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    if (std::string_view(*variable) == kRestartMarker) {
+      return true;
+    }
+  }
+  return false;
+}
+
+DisplayLoss::DisplayLoss(char** arguments, const std::string& fetcherVariable,
+                         int fetcherControl)
+    : arguments_(arguments), fetcherControl_(fetcherControl), isRestart_(IsDisplayLossRestart()) {
   for (char** variable = environ; *variable != nullptr; ++variable) {
     const std::string_view text(*variable);
-    if (text == kRestartMarker) {
-      isRestart_ = true;
-    }
-    if (!IsVariable(text, kOffscreenPlatform) && !IsVariable(text, kRestartMarker)) {
+    if (!IsVariable(text, kOffscreenPlatform) && !IsVariable(text, kRestartMarker) &&
+        (fetcherVariable.empty() || !IsVariable(text, fetcherVariable))) {
       restartVariables_.emplace_back(text);
     }
   }
   restartVariables_.emplace_back(kOffscreenPlatform);
   restartVariables_.emplace_back(kRestartMarker);
+  if (!fetcherVariable.empty()) {
+    restartVariables_.push_back(fetcherVariable);
+  }
   for (std::string& variable : restartVariables_) {
     restartEnvironment_.push_back(variable.data());
   }
@@ -161,11 +174,20 @@ bool DisplayLoss::ConnectionBroke() const {
 // The run ends here instead, before Qt's end comes. A second thread that meets the break
 // meanwhile waits in AbandonUnfinishedFiles until the first one's end takes it along.
 void DisplayLoss::EndRun() const {
-  platform::AbandonUnfinishedFiles();
-  if (!fetchReturned_ && !isRestart_) {
-    // The descriptors of this run (its connections, its unfinished file) close with the
-    // exec, Qt's and libcurl's included, which not all ask for that themselves.
-    ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+  // The package may have been put in place an instant before the fetch returned: the
+  // rename and this check share a lock, so a published package is never fetched again.
+  const bool published = platform::AbandonUnfinishedFiles();
+  if (!published && !fetchReturned_ && !isRestart_) {
+    // The descriptors of this run (its connections, its unfinished file, the reply of the
+    // fetch under way) close with the exec, Qt's included, which not all ask for that
+    // themselves. The fetcher's control socket stays, for the restart to use.
+    if (fetcherControl_ >= 3) {
+      ::close_range(3, fetcherControl_ - 1, CLOSE_RANGE_CLOEXEC);
+      ::fcntl(fetcherControl_, F_SETFD, 0);
+      ::close_range(fetcherControl_ + 1, ~0U, CLOSE_RANGE_CLOEXEC);
+    } else {
+      ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    }
     ::execve("/proc/self/exe", arguments_, restartEnvironment_.data());
   }
   std::_Exit(0);

@@ -33,6 +33,9 @@ DisplayEnvironment ReadDisplayEnvironment();
 //   run still takes place, unseen, and Qt never gives up on the process.
 std::string ChoosePlatform(const DisplayEnvironment& environment);
 
+// True in a run that is itself the restart of a run whose display went away.
+bool IsDisplayLossRestart();
+
 // The run's answer to a display that goes away (an X server or a Wayland compositor
 // that dies, an ssh session that drops). Qt's platforms meet a broken connection with
 // a warning and then end the process with status 1, the package lost. That warning
@@ -49,7 +52,8 @@ class DisplayLoss final : public window::RunObserver {
   // Before any thread starts, for the environment it copies is read by every thread:
   // prepares the restart of the command line `arguments` (null-terminated) and installs
   // Qt's message handler, which discards every message, Qt's own warnings included.
-  explicit DisplayLoss(char** arguments);
+  // `fetcherVariable` ("NAME=value", or empty) hands the fetcher to the restart.
+  DisplayLoss(char** arguments, const std::string& fetcherVariable, int fetcherControl);
   ~DisplayLoss() override;
   DisplayLoss(const DisplayLoss&) = delete;
   DisplayLoss& operator=(const DisplayLoss&) = delete;
@@ -66,6 +70,7 @@ class DisplayLoss final : public window::RunObserver {
   [[noreturn]] void EndRun() const;
 
   char** arguments_;
+  int fetcherControl_;
   std::vector<std::string> restartVariables_;
   std::vector<char*> restartEnvironment_;  // into restartVariables_, null-terminated
   bool isRestart_ = false;
