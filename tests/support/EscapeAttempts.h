@@ -28,9 +28,10 @@ inline int CreateNew(const char* path) {
   return ErrorOf(file.IsOpen());
 }
 
-// Runs `program` to its end; ECHILD when it ran but did not end with 0.
-inline int Run(const char* program) {
-  char* const arguments[] = {const_cast<char*>(program), nullptr};
+// Runs `program` (with `argument`, if any) to its end; ECHILD when it ran but did not end
+// with 0. Through the ELF interpreter: Run(interpreter, "/bin/true").
+inline int Run(const char* program, const char* argument = nullptr) {
+  char* const arguments[] = {const_cast<char*>(program), const_cast<char*>(argument), nullptr};
   pid_t child = -1;
   const int error = ::posix_spawn(&child, program, nullptr, nullptr, arguments, environ);
   if (error != 0) {
