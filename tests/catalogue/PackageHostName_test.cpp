@@ -28,22 +28,26 @@ class PackageHostNameTest : public QObject {
   void environmentOverridesCompiledIn();
 };
 
+// Accepted, with the port the confinement is handed for it (0: none named).
 void PackageHostNameTest::acceptsPlainHost_data() {
   QTest::addColumn<QByteArray>("override");
+  QTest::addColumn<int>("port");
 
-  QTest::newRow("name") << QByteArray("mirror.example");
-  QTest::newRow("single label") << QByteArray("localhost");
-  QTest::newRow("address with port") << QByteArray("127.0.0.1:8080");
-  QTest::newRow("lowest port") << QByteArray("localhost:1");
-  QTest::newRow("highest port") << QByteArray("localhost:65535");
-  QTest::newRow("port with leading zero") << QByteArray("localhost:08080");
+  QTest::newRow("name") << QByteArray("mirror.example") << 0;
+  QTest::newRow("single label") << QByteArray("localhost") << 0;
+  QTest::newRow("address with port") << QByteArray("127.0.0.1:8080") << 8080;
+  QTest::newRow("lowest port") << QByteArray("localhost:1") << 1;
+  QTest::newRow("highest port") << QByteArray("localhost:65535") << 65535;
+  QTest::newRow("port with leading zero") << QByteArray("localhost:08080") << 8080;
 }
 
 void PackageHostNameTest::acceptsPlainHost() {
   QFETCH(QByteArray, override);
+  QFETCH(int, port);
 
   QCOMPARE(QString::fromStdString(ResolvePackageHostName(override.constData(), kCompiledIn)),
            QString::fromLatin1(override));
+  QCOMPARE(korvani::catalogue::PortOfHostName(override.toStdString()).value_or(0), port);
 }
 
 void PackageHostNameTest::rejectsAnythingElse_data() {
@@ -78,6 +82,7 @@ void PackageHostNameTest::rejectsAnythingElse() {
 
   QCOMPARE(QString::fromStdString(ResolvePackageHostName(override.constData(), kCompiledIn)),
            QString::fromStdString(kCompiledIn));
+  QVERIFY(!korvani::catalogue::PortOfHostName(override.toStdString()));
 }
 
 void PackageHostNameTest::unsetOverrideGivesCompiledIn() {

@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -145,6 +146,8 @@ class LocalFileSystemTest : public QObject {
   void holdsOrdinaryFile_data();
   void holdsOrdinaryFile();
   void programFolderIsExecutablesNotWorkingFolder();
+  void abandoningTellsWhetherAFileWasPublished_data();
+  void abandoningTellsWhetherAFileWasPublished();
 };
 
 void LocalFileSystemTest::replacesWholeFileAndLeavesNoTemporary_data() {
@@ -290,6 +293,33 @@ void LocalFileSystemTest::failedReplaceLeavesOldFileAndNoTemporary() {
   QVERIFY(!replaced);
   QCOMPARE(Entries(folder), entriesBefore);
   QVERIFY(ReadFile(folder / "package.exe") == old);
+}
+
+// A process about to restart asks this under the lock the rename takes, so that it never
+// fetches again what it has already put in place.
+void LocalFileSystemTest::abandoningTellsWhetherAFileWasPublished_data() {
+  QTest::addColumn<bool>("commit");
+  QTest::newRow("committed") << true;
+  QTest::newRow("still being written") << false;
+}
+
+void LocalFileSystemTest::abandoningTellsWhetherAFileWasPublished() {
+  QFETCH(bool, commit);
+  QTemporaryDir dir;
+  const fs::path folder = dir.path().toStdString();
+  // The lock is never released: each row in a child of its own.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    korvani::platform::LocalFileSystem files(folder);
+    auto replacement = files.BeginReplacement(folder / "package.exe");
+    const bool written = replacement && replacement->Append(Bytes(100, 'p')) &&
+                         (!commit || replacement->Commit());
+    ::_exit(!written ? 2 : korvani::platform::AbandonUnfinishedFiles() ? 1 : 0);
+  }
+  int status = 0;
+  QCOMPARE(::waitpid(child, &status, 0), child);
+  QVERIFY(WIFEXITED(status));
+  QCOMPARE(WEXITSTATUS(status), commit ? 1 : 0);
 }
 
 void LocalFileSystemTest::holdsOrdinaryFile_data() {
