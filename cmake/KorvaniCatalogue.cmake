@@ -20,9 +20,10 @@ set(KORVANI_CATALOGUE_LIST ${CMAKE_CURRENT_LIST_DIR}/../src/catalogue/Packages.t
 set(KORVANI_CATALOGUE_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/CatalogueTable.cpp.in)
 
 # CMake's lists give "[", "]", "\" and ";" a meaning: a bracket left open or unopened, or
-# a backslash at the end, joins the next element to its own. In the lines that _korvani_read_lines hands
-# out these four stand as the ASCII separators 28 to 31, so that each line stays one
-# element whatever it holds; _korvani_line gives a line back as the file holds it.
+# a backslash at the end, joins the next element to its own. In the lines that
+# _korvani_read_lines hands out these four stand as the ASCII separators 28 to 31, so that
+# each line stays one element whatever it holds; _korvani_line gives a line back as the
+# file holds it.
 string(ASCII 28 _korvani_backslash)
 string(ASCII 29 _korvani_open)
 string(ASCII 30 _korvani_close)
@@ -85,7 +86,7 @@ function(korvani_catalogue_table)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ARG_LIST})
 
   # The catalogue: "family language name kilobytes" per line.
-  _korvani_read_lines(${ARG_LIST} "" listed)
+  _korvani_read_lines("${ARG_LIST}" "" listed)
   set(names)
   set(number 0)
   set(safe "[A-Za-z0-9._+-]+")
@@ -131,7 +132,7 @@ function(korvani_catalogue_table)
       message(FATAL_ERROR "KORVANI_PACKAGE_SUMS: ${ARG_SUMS} is not a file.")
     endif()
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ARG_SUMS})
-    _korvani_read_lines(${ARG_SUMS} "KORVANI_PACKAGE_SUMS: " lines)
+    _korvani_read_lines("${ARG_SUMS}" "KORVANI_PACKAGE_SUMS: " lines)
     set(number 0)
     foreach(element IN LISTS lines)
       math(EXPR number "${number} + 1")
