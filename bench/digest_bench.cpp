@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/Sha256Digest.h"
 #include "platform/Sha256.h"
 
 namespace {

@@ -29,6 +29,7 @@
 #include <string>
 
 #include "ProcessMemory.h"
+#include "catalogue/Sha256Digest.h"
 #include "platform/Clock.h"
 #include "platform/EventWait.h"
 #include "platform/FileSystem.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Sha256.h"
+#include "catalogue/Sha256Digest.h"
 
 namespace korvani::catalogue {
 

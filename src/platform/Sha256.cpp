@@ -4,21 +4,6 @@
 
 #include <stdexcept>
 
-namespace korvani {
-
-std::string HexText(const Sha256Digest& digest) {
-  constexpr char kHexDigits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(digest.size() * 2);
-  for (const std::uint8_t byte : digest) {
-    hex += kHexDigits[byte >> 4U];
-    hex += kHexDigits[byte & 0x0FU];
-  }
-  return hex;
-}
-
-}  // namespace korvani
-
 namespace korvani::platform {
 
 struct Sha256::Context {
@@ -42,8 +27,8 @@ void Sha256::Update(std::span<const std::byte> bytes) {
   }
 }
 
-Sha256Digest Sha256::Finish() {
-  Sha256Digest digest{};
+Sha256::Digest Sha256::Finish() {
+  Digest digest{};
   unsigned int length = 0;
   if (EVP_DigestFinal_ex(context_->digest.get(), digest.data(), &length) != 1 ||
       length != digest.size()) {

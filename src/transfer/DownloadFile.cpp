@@ -11,6 +11,7 @@
 #include <span>
 #include <stdexcept>
 
+#include "platform/Sha256.h"
 #include "transfer/FileName.h"
 #include "transfer/PacedRefresh.h"
 #include "transfer/SizeText.h"

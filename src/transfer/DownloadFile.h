@@ -3,11 +3,11 @@
 #include <optional>
 #include <string>
 
+#include "catalogue/Sha256Digest.h"
 #include "platform/Clock.h"
 #include "platform/EventWait.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpClient.h"
-#include "platform/Sha256.h"
 #include "platform/Sound.h"
 
 namespace korvani::transfer {

@@ -9,10 +9,14 @@ file(MAKE_DIRECTORY "${WORK_DIR}")
 # The catalogue's names, from the list the build reads; a made-up digest for each.
 file(STRINGS "${SOURCE_DIR}/src/catalogue/Packages.txt" listed REGEX "^[^#]")
 set(all_pins "")
+# The same digests in capitals, as PowerShell's Get-FileHash writes them.
+set(all_pins_upper "")
 foreach(line IN LISTS listed)
   string(REGEX MATCH "[^ ]+\\.exe" name "${line}")
   string(SHA256 digest "${name}")
   string(APPEND all_pins "${digest}  ${name}\n")
+  string(TOUPPER "${digest}" digest)
+  string(APPEND all_pins_upper "${digest}  ${name}\n")
 endforeach()
 string(SHA256 digest "other")
 string(REPLACE "  VUD_nl_win98.exe\n" "  downloads/README.txt\n" one_missing "${all_pins}")
@@ -93,4 +97,65 @@ if(NOT status EQUAL 0 OR NOT output MATCHES "1 of 14 packages pinned"
   message(SEND_ERROR "escaped-name: the escaped lines were not read unescaped:\n${output}")
 else()
   message(STATUS "escaped-name: read unescaped as expected")
+endif()
+
+# A name that CMake's lists would join to the next line: the line before every package's,
+# it is warned about as it stands, and every package is still pinned.
+string(SHA256 digest "odd name")
+function(expect_read_alone case line shown)
+  run_table(${case} "${packages}" "${line}${all_pins}")
+  string(FIND "${output}" " ${shown} is not a package" warned)
+  if(NOT status EQUAL 0 OR NOT output MATCHES "14 of 14 packages pinned" OR warned EQUAL -1)
+    message(SEND_ERROR "${case}: the line was not read on its own:\n${output}")
+  else()
+    message(STATUS "${case}: read on its own as expected")
+  endif()
+endfunction()
+expect_read_alone(open-bracket "${digest}  notes[1.txt\n" "notes[1.txt")
+expect_read_alone(close-bracket "${digest}  notes]1.txt\n" "notes]1.txt")
+expect_read_alone(semicolon "${digest}  a;b.txt\n" "a;b.txt")
+expect_read_alone(trailing-backslash "${digest}  odd\\\n" "odd\\")
+expect_read_alone(escaped-trailing-backslash "\\${digest}  odd\\\\\n" "odd\\")
+
+# The characters the reader stands in for those are refused where they are found.
+string(ASCII 31 separator)
+run_table(separator-in-a-name "${packages}" "${all_pins}${digest}  a${separator}b.txt\n")
+if(status EQUAL 0 OR NOT output MATCHES "SHA256SUMS:15: holds a control character")
+  message(SEND_ERROR "separator-in-a-name: not refused at its line:\n${output}")
+else()
+  message(STATUS "separator-in-a-name: refused as expected")
+endif()
+
+# Rows that differ only where an underscore joins their codes, or a field's name joins a
+# file name, are different rows.
+string(SHA256 digest "line_")
+foreach(case codes-joined fields-joined)
+  if(case STREQUAL "codes-joined")
+    set(rows "xp_de  x  A.exe  1\nxp  de_x  B.exe  1\n")
+    set(expected "16 of 16 packages pinned")
+  else()
+    # "pin_" and "line_RUD_UZ7_de.exe" against "pin_line_" and "RUD_UZ7_de.exe".
+    set(rows "xp  pt  line_RUD_UZ7_de.exe  1\n")
+    set(expected "15 of 15 packages pinned")
+  endif()
+  run_table(${case} "${packages}${rows}"
+            "${all_pins}${digest}  A.exe\n${digest}  B.exe\n${digest}  line_RUD_UZ7_de.exe\n")
+  if(NOT status EQUAL 0 OR NOT output MATCHES "${expected}")
+    message(SEND_ERROR "${case}: two rows taken for one:\n${output}")
+  else()
+    message(STATUS "${case}: two rows as expected")
+  endif()
+endforeach()
+
+# Upper-case digits pin what lower-case ones do.
+run_table(lower-case-digits "${packages}" "${all_pins}")
+file(STRINGS "${WORK_DIR}/lower-case-digits/CatalogueTable.cpp" lower_pins REGEX "0x")
+run_table(upper-case-digits "${packages}" "${all_pins_upper}")
+file(STRINGS "${WORK_DIR}/upper-case-digits/CatalogueTable.cpp" upper_pins REGEX "0x")
+list(LENGTH lower_pins count)
+if(NOT count EQUAL 14 OR NOT upper_pins STREQUAL lower_pins)
+  message(SEND_ERROR "upper-case-digits: not the pins of the same digits in lower case:\n"
+                     "${upper_pins}")
+else()
+  message(STATUS "upper-case-digits: the same pins as expected")
 endif()

@@ -91,7 +91,8 @@ struct BodyCase {
 // A body against a pin: the bytes the packager published, or none at all.
 struct PinCase {
   Reads reads;
-  std::optional<QByteArray> published;  // the pin is this body's SHA-256; none: unpinned
+  std::optional<QByteArray> published;          // the pin is this body's SHA-256; none: unpinned
+  std::optional<std::size_t> pinByteFlipped{};  // a byte in which the pin is wrong
   bool saved = false;
 };
 
@@ -326,6 +327,13 @@ void DownloadFileTest::onlyThePublishedBodyIsSaved_data() {
   QTest::newRow("a captive portal's page under a 200")
       << PinCase{.reads = {FakeRead::Data({portalBytes.begin(), portalBytes.end()})},
                  .published = Bytes(package)};
+  // The whole digest is compared, not a prefix of it, nor a suffix.
+  QTest::newRow("a pin wrong in its last byte alone")
+      << PinCase{.reads = {FakeRead::Data(package)},
+                 .published = Bytes(package),
+                 .pinByteFlipped = sizeof(korvani::Sha256Digest) - 1};
+  QTest::newRow("a pin wrong in its first byte alone") << PinCase{
+      .reads = {FakeRead::Data(package)}, .published = Bytes(package), .pinByteFlipped = 0};
   QTest::newRow("unpinned: any body is saved")
       << PinCase{.reads = {FakeRead::Data(flipped)}, .published = {}, .saved = true};
 }
@@ -337,8 +345,16 @@ void DownloadFileTest::onlyThePublishedBodyIsSaved() {
     served += Bytes(read.bytes);
   }
 
+  std::optional<korvani::Sha256Digest> published;
+  if (pin.published) {
+    published = Sha256Of(*pin.published);
+  }
+  if (pin.pinByteFlipped) {
+    published->at(*pin.pinByteFlipped) ^= 0x01U;
+  }
+
   Rig rig(Serving(pin.reads));
-  rig.Fetch(kUrl, "", pin.published ? std::optional(Sha256Of(*pin.published)) : std::nullopt);
+  rig.Fetch(kUrl, "", published);
 
   QCOMPARE(rig.log.StartingWith("http.close"), (QStringList{"http.closeUrl", "http.close"}));
   if (pin.saved) {

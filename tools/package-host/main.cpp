@@ -22,6 +22,7 @@
 #include "RequestLog.h"
 #include "StopSignal.h"
 #include "catalogue/SelectPackage.h"
+#include "catalogue/Sha256Digest.h"
 #include "platform/Sha256.h"
 
 namespace {
