@@ -69,21 +69,21 @@ std::optional<Request> DecodeRequest(std::span<const std::byte> payload) {
   return Request{.agent = text(rest.first(agentBytes)), .url = text(rest.subspan(agentBytes))};
 }
 
-FrameReader::FrameReader() : buffer_(kBufferBytes) {}
+FrameReader::FrameReader() : buffer_(new std::byte[kBufferBytes]) {}
 
 std::span<std::byte> FrameReader::FreeSpace() {
   // What is left of a frame moves to the front, so that the space behind it can take the
   // rest: the buffer holds the largest frame whole.
   if (begin_ > 0) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
     end_ -= begin_;
     begin_ = 0;
   }
-  return std::span(buffer_).subspan(end_);
+  return {buffer_.get() + end_, kBufferBytes - end_};
 }
 
 void FrameReader::Received(std::size_t count) {
-  end_ += std::min(count, buffer_.size() - end_);
+  end_ += std::min(count, kBufferBytes - end_);
 }
 
 FrameReader::Status FrameReader::Next(Frame& frame) {
@@ -94,7 +94,7 @@ FrameReader::Status FrameReader::Next(Frame& frame) {
   if (available < kHeaderBytes) {
     return Status::Incomplete;
   }
-  const std::byte* header = buffer_.data() + begin_;
+  const std::byte* header = buffer_.get() + begin_;
   const auto kind = static_cast<std::uint8_t>(header[0]);
   const std::uint32_t length = GetLength(header + 1);
   if (!IsKnown(kind) || length > kMaxPayload) {

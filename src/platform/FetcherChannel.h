@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -70,7 +71,8 @@ class FrameReader {
   std::size_t Pending() const { return end_ - begin_; }
 
  private:
-  std::vector<std::byte> buffer_;
+  // Left uninitialised: only what was received is ever read.
+  std::unique_ptr<std::byte[]> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   bool malformed_ = false;
