@@ -1,13 +1,15 @@
 #include "ProcessMemory.h"
 
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 #include <string>
 
 namespace korvani::bench {
 
-std::optional<ProcessMemory> ReadProcessMemory() {
-  std::ifstream status("/proc/self/status");
+std::optional<ProcessMemory> ReadProcessMemory(const char* process) {
+  std::ifstream status(std::string("/proc/") + process + "/status");
   std::optional<std::uint64_t> resident;
   std::optional<std::uint64_t> peak;
   std::string line;
@@ -28,6 +30,17 @@ std::optional<ProcessMemory> ReadProcessMemory() {
     return std::nullopt;
   }
   return ProcessMemory{*resident, *peak};
+}
+
+std::optional<int> OnlyChild() {
+  const std::string self = std::to_string(::getpid());
+  std::ifstream children("/proc/self/task/" + self + "/children");
+  int child = 0;
+  int another = 0;
+  if (!(children >> child) || (children >> another)) {
+    return std::nullopt;
+  }
+  return child;
 }
 
 }  // namespace korvani::bench

@@ -11,7 +11,10 @@ struct ProcessMemory {
   std::uint64_t peakResidentKib = 0;  // VmHWM: the most resident at any time so far
 };
 
-// Nothing when /proc/self/status cannot be read or lacks either line.
-std::optional<ProcessMemory> ReadProcessMemory();
+// Nothing when /proc/PROCESS/status cannot be read or lacks either line.
+std::optional<ProcessMemory> ReadProcessMemory(const char* process = "self");
+
+// The one child this process has, or nothing.
+std::optional<int> OnlyChild();
 
 }  // namespace korvani::bench
