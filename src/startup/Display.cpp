@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "startup/SilentOutput.h"
 
 namespace korvani::startup {
 namespace {
@@ -166,6 +167,7 @@ void DisplayLoss::EndRun() const {
     // The descriptors of this run (its connections, its unfinished file) close with the
     // exec, Qt's and libcurl's included, which not all ask for that themselves.
     ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    RestoreErrorsForExec();
     ::execve("/proc/self/exe", arguments_, restartEnvironment_.data());
   }
   std::_Exit(0);

@@ -14,6 +14,7 @@
 #include "platform/WindowStacking.h"
 #include "startup/CommandLine.h"
 #include "startup/Display.h"
+#include "startup/SilentOutput.h"
 #include "window/frmDownload.h"
 
 namespace korvani::startup {
@@ -47,6 +48,8 @@ void StartUp(const std::string& argumentText, const window::WindowServices& serv
 }
 
 int Main(int argc, char** argv) {
+  // Before any library is loaded or started that might print.
+  SilenceOutput();
   // Before any thread (Landlock binds only the calling one) and any byte from the network.
   platform::ConfineToOwnFolder(catalogue::PackageScheme(), catalogue::PackageHostName());
   // Then, while this is still the only thread: the restart copies the environment.
