@@ -98,17 +98,15 @@ class ProgramFaultsTest : public QObject {
         continue;
       }
       auto started = std::make_unique<BareRun>();
-      // Whatever the test's own environment gives libpulse to find its folders by.
+      // Nothing of the test's own environment that libpulse finds its folders by; the
+      // sound server's cookie taken away again, the changes being applied in order.
       QStringList environment =
           e2e::kNoDisplay + QStringList{"HOME=" + started->home.path(), "XDG_CONFIG_HOME",
-                                        "PULSE_SERVER", "PULSE_COOKIE", "ALSA_CONFIG_PATH"};
+                                        "PULSE_SERVER", "ALSA_CONFIG_PATH"};
       if (bare.soundServer) {
-        for (const QString& variable : sound_->ClientEnvironment()) {
-          if (!variable.startsWith("PULSE_COOKIE=")) {
-            environment << variable;
-          }
-        }
+        environment += sound_->ClientEnvironment();
       }
+      environment << "PULSE_COOKIE";
       started->run.emplace(bareHost_->HostAndPort(),
                            ProgramRun::Options{.environment = environment + bare.environment});
       bareRuns_.emplace(bare.name, std::move(started));
