@@ -231,11 +231,11 @@ void DesktopSoundTest::lateDeviceHoldsTheTonesNoLongerThanTheirSlack() {
   QVERIFY(isNumber);
 
   // Neither tone ends in time: the first waits out its length and the whole slack, and
-  // both together no more than their lengths and the slack. A little more goes to
-  // starting the process's thread.
+  // both together no more than their lengths and the slack. What more is allowed
+  // goes to starting the worker and to a busy machine's scheduling.
   constexpr int kLengths = 100 + 200;
   constexpr int kSlackMs = static_cast<int>(korvani::platform::DesktopSound::kSlack.count());
-  QVERIFY2(tookMs >= 100 + kSlackMs && tookMs < kLengths + kSlackMs + 100,
+  QVERIFY2(tookMs >= 100 + kSlackMs && tookMs < kLengths + kSlackMs + 200,
            qPrintable(QString("%1 ms").arg(tookMs)));
   constexpr qsizetype kBytes = qsizetype{kSampleRate} / 1000 * kLengths * 2;
   const QByteArray heard = answers ? ReadFifo(fifo, kBytes, kPlayerDeadlineMs) : QByteArray();
