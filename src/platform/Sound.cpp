@@ -9,10 +9,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <numbers>
+#include <optional>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -23,9 +27,12 @@ namespace korvani::platform {
 namespace {
 
 constexpr int kSampleRate = 48000;
-// Lets the sound server buffer a tenth of a second: enough to play without gaps,
-// short enough that the tone starts promptly.
-constexpr unsigned kLatencyUs = 100000;
+// Half a second of buffer holds a whole tone before it starts. A sink that is slow to
+// start (PulseAudio's, fresh or waking from suspend) plays its first stream on from
+// where it should have been by then, and drops what the stream sends it later: only a
+// tone that was all there from the start comes through whole. The tone still starts at
+// once, since the worker drains the PCM as soon as the tone is written.
+constexpr unsigned kLatencyUs = 500000;
 constexpr double kAmplitude = 0.5 * 32767;  // loud enough, without clipping a mixer
 constexpr int kFadeMs = 5;
 
@@ -89,15 +96,10 @@ AlsaPcm OpenDefaultPlayback() {
   return owned;
 }
 
-// True once every sample has been written; false when the device fails or the
-// caller has given up on the tone.
-bool WriteAll(snd_pcm_t* pcm, const std::vector<std::int16_t>& samples,
-              const std::atomic<bool>& abandoned) {
+// True once every sample has been written; false when the device fails.
+bool WriteAll(snd_pcm_t* pcm, const std::vector<std::int16_t>& samples) {
   std::size_t written = 0;
   while (written < samples.size()) {
-    if (abandoned) {
-      return false;
-    }
     const snd_pcm_sframes_t result = snd_pcm_writei(
         pcm, samples.data() + written, static_cast<snd_pcm_uframes_t>(samples.size() - written));
     if (result < 0) {
@@ -112,63 +114,79 @@ bool WriteAll(snd_pcm_t* pcm, const std::vector<std::int16_t>& samples,
   return true;
 }
 
-void PlayTone(const std::vector<std::int16_t>& samples, const std::atomic<bool>& abandoned) {
-  const AlsaPcm pcm = OpenDefaultPlayback();
-  // A device that took too long to open would sound the tone late, out of step
-  // with what the caller went on to do.
-  if (!pcm || abandoned) {
-    return;
-  }
-  if (WriteAll(pcm.get(), samples, abandoned)) {
-    snd_pcm_drain(pcm.get());
-  }
-}
+}  // namespace
 
-// Plays the tone on a thread of its own and sleeps in `wait` until it has ended or
-// `deadline` has passed. True unless the tone was still going then.
-//
-// The worker says it has ended by writing to an eventfd, which is what the wait can
-// watch beside the desktop's own descriptors.
-//
-// A worker that misses its deadline is detached, never joined: it may be blocked
-// in a call that never returns (ALSA's pulse plugin waits for good on a sound server
-// that never answers, its file plugin on a FIFO that nobody reads), and joining it,
-// here or in a destructor, would hold the program just the same. It owns all it
-// touches (its samples, the PCM it opens and closes, the eventfd, and its share of the
-// flag that tells it it has been given up), so it may outlive its caller; if it ever
-// returns, it closes the device and ends without a sound, and otherwise the process's
-// exit ends it.
-bool PlayWithin(std::vector<std::int16_t> samples, EventWait& wait, EventWait::TimePoint deadline) {
-  auto ended = std::make_shared<UniqueFd>(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!ended->IsOpen()) {
-    return true;  // nothing to wait on: this tone is skipped, the device is not to blame
-  }
-  auto abandoned = std::make_shared<std::atomic<bool>>(false);
-  std::thread worker;
-  try {
-    worker = std::thread([samples = std::move(samples), abandoned, ended] {
-      PlayTone(samples, *abandoned);
-      const std::uint64_t one = 1;
-      // Cannot fail short of a full counter, which one write never makes.
-      [[maybe_unused]] const ssize_t written = ::write(ended->Get(), &one, sizeof one);
-    });
-  } catch (const std::system_error&) {
-    return true;  // no thread to play on: this tone is skipped, the device is not to blame
-  }
-  pollfd watched{.fd = ended->Get(), .events = POLLIN, .revents = 0};
-  for (;;) {
-    wait.Wait(std::span(&watched, 1), deadline);
-    if ((watched.revents & POLLIN) != 0) {
-      worker.join();
-      return true;
+// What a DesktopSound and its worker share. The worker holds a share of its own, so
+// that it may outlive the DesktopSound.
+struct ToneQueue {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::vector<std::int16_t>> tones;  // under `mutex`
+  bool closing = false;                         // under `mutex`: no tone will follow
+  std::atomic<std::uint64_t> ended{0};          // tones played or given up by the device
+  // Written once for each tone that ends: what the caller's wait can watch beside
+  // the desktop's own descriptors.
+  UniqueFd endedEvent;
+
+  // The next tone, once there is one; nothing once the DesktopSound has gone and
+  // every tone has been taken.
+  std::optional<std::vector<std::int16_t>> Next() {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [this] { return !tones.empty() || closing; });
+    if (tones.empty()) {
+      return std::nullopt;
     }
-    if (wait.Now() >= deadline) {
-      break;
-    }
+    std::vector<std::int16_t> next = std::move(tones.front());
+    tones.pop_front();
+    return next;
   }
-  *abandoned = true;
-  worker.detach();
-  return false;
+  // Whether another tone waits behind the one just taken.
+  bool MoreQueued() {
+    const std::lock_guard lock(mutex);
+    return !tones.empty();
+  }
+  void Ended() {
+    ++ended;
+    const std::uint64_t one = 1;
+    // Cannot fail short of a full counter, which these writes never make.
+    [[maybe_unused]] const ssize_t written = ::write(endedEvent.Get(), &one, sizeof one);
+  }
+};
+
+namespace {
+
+// The worker: plays the queued tones in order on one PCM, opened with the first tone
+// and again after a failure, so that a device that comes later is still used. A tone
+// with another queued behind it is followed at once, without draining: the two sound
+// back to back, as they would have with a caller that waited for the first.
+//
+// It may block for good (ALSA's pulse plugin waits for ever on a sound server that
+// never answers, its file plugin on a FIFO that nobody reads), so it is never joined
+// while it has a tone; it owns all it touches (its share of the queue, the PCM), and
+// the process's exit ends it.
+void PlayQueuedTones(ToneQueue& queue) {
+  AlsaPcm pcm;
+  bool drained = true;
+  while (std::optional<std::vector<std::int16_t>> samples = queue.Next()) {
+    if (!pcm) {
+      pcm = OpenDefaultPlayback();
+      drained = false;
+    } else if (drained) {
+      // A drained PCM takes samples again only once prepared.
+      drained = false;
+      if (snd_pcm_prepare(pcm.get()) < 0) {
+        pcm.reset();
+      }
+    }
+    if (pcm && !WriteAll(pcm.get(), *samples)) {
+      pcm.reset();
+    }
+    if (pcm && !queue.MoreQueued()) {
+      snd_pcm_drain(pcm.get());
+      drained = true;
+    }
+    queue.Ended();
+  }
 }
 
 }  // namespace
@@ -178,19 +196,62 @@ DesktopSound::DesktopSound(EventWait& wait) : wait_(wait) {
   std::call_once(once, [] { snd_lib_error_set_handler(&IgnoreAlsaError); });
 }
 
+DesktopSound::~DesktopSound() {
+  if (!worker_.joinable()) {
+    return;
+  }
+  {
+    const std::lock_guard lock(queue_->mutex);
+    queue_->closing = true;
+  }
+  queue_->changed.notify_one();
+  // A worker with every tone ended closes the device and ends at once; one that is
+  // still on a tone may never return.
+  if (queue_->ended == queued_) {
+    worker_.join();
+  } else {
+    worker_.detach();
+  }
+}
+
+bool DesktopSound::StartWorker() {
+  auto queue = std::make_shared<ToneQueue>();
+  queue->endedEvent = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!queue->endedEvent.IsOpen()) {
+    return false;
+  }
+  try {
+    worker_ = std::thread([queue] { PlayQueuedTones(*queue); });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  queue_ = std::move(queue);
+  return true;
+}
+
 void DesktopSound::Beep(int frequencyHz, int durationMs) {
-  if (stuck_) {
-    return;
-  }
-  std::vector<std::int16_t> samples = ToneSamples(frequencyHz, durationMs, kSampleRate);
-  if (samples.empty()) {
-    return;
-  }
   const EventWait::TimePoint started = wait_.Now();
-  const std::chrono::milliseconds length(durationMs);
-  if (!PlayWithin(std::move(samples), wait_, started + length + slackLeft_)) {
-    stuck_ = true;
+  std::vector<std::int16_t> samples = ToneSamples(frequencyHz, durationMs, kSampleRate);
+  // Without a worker, the tone is skipped.
+  if (samples.empty() || (!worker_.joinable() && !StartWorker())) {
     return;
+  }
+  const std::chrono::milliseconds length(durationMs);
+  const EventWait::TimePoint deadline = started + length + slackLeft_;
+  {
+    const std::lock_guard lock(queue_->mutex);
+    queue_->tones.push_back(std::move(samples));
+  }
+  queue_->changed.notify_one();
+  const std::uint64_t ticket = ++queued_;
+
+  pollfd watched{.fd = queue_->endedEvent.Get(), .events = POLLIN, .revents = 0};
+  while (queue_->ended < ticket && wait_.Now() < deadline) {
+    wait_.Wait(std::span(&watched, 1), deadline);
+    if ((watched.revents & POLLIN) != 0) {
+      std::uint64_t count = 0;
+      [[maybe_unused]] const ssize_t read = ::read(watched.fd, &count, sizeof count);
+    }
   }
   const auto overrun = wait_.Now() - started - length;
   slackLeft_ -= std::clamp<EventWait::TimePoint::duration>(overrun, {}, slackLeft_);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "startup/SilentOutput.h"
 
 namespace korvani::startup {
 namespace {
@@ -188,6 +189,7 @@ void DisplayLoss::EndRun() const {
     } else {
       ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
     }
+    RestoreErrorsForExec();
     ::execve("/proc/self/exe", arguments_, restartEnvironment_.data());
   }
   std::_Exit(0);

@@ -21,6 +21,7 @@
 #include "startup/CommandLine.h"
 #include "startup/Display.h"
 #include "startup/FetcherProcess.h"
+#include "startup/SilentOutput.h"
 #include "window/frmDownload.h"
 
 namespace korvani::startup {
@@ -84,6 +85,8 @@ void StartUp(const std::string& argumentText, const window::WindowServices& serv
 }
 
 int Main(int argc, char** argv) {
+  // Before any library is loaded or started that might print.
+  SilenceOutput();
   // Everything up to the run's own try block is guarded step by step: start-up never
   // aborts, and a step that fails leaves the run to go on without it.
   platform::ConfinementInputs confinement;

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "e2e/HeardTones.h"
 #include "e2e/ProgramRun.h"
 #include "e2e/SoundServer.h"
 #include "platform/Confinement.h"
@@ -116,8 +117,14 @@ class ProgramConfinementTest : public QObject {
       entries.sort();
     }
     QCOMPARE(run.folder.Entries(), entries);
-    // A tone at half the full scale; silence is 0.
-    QVERIFY2(sound.StopListening() > 8000, "no tone reached the sound server");
+    // Both tones, in order and whole, although the sink took seconds to start.
+    const std::vector<e2e::HeardTone> tones = e2e::HeardTones(sound.StopListening(), {1500, 1800});
+    const auto near = [](int lengthMs, int expectedMs) {
+      return std::abs(lengthMs - expectedMs) <= 30;
+    };
+    QVERIFY2(tones.size() == 2 && tones[0].frequencyHz == 1500 && near(tones[0].lengthMs, 100) &&
+                 tones[1].frequencyHz == 1800 && near(tones[1].lengthMs, 200),
+             qPrintable("heard " + e2e::Describe(tones)));
   }
 };
 

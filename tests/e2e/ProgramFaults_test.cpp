@@ -13,6 +13,7 @@
 #include "e2e/HttpsHost.h"
 #include "e2e/ProgramRun.h"
 #include "e2e/ServerAddress.h"
+#include "e2e/SoundServer.h"
 #include "support/ChildProcess.h"
 #include "support/host/PackageHostProcess.h"
 
@@ -54,12 +55,63 @@ struct CaseRun {
   }
 };
 
+// The bare environments a setup program may be started in (sudo, su, cron, a container),
+// where libpulse, which ALSA loads to ask whether a sound server runs, finds no folder
+// of its own. HOME is a new, empty folder in each: no ~/.config, no cookie in it.
+struct BareEnvironment {
+  QString name;
+  QStringList environment;   // besides HOME, as ProgramRun takes it
+  bool soundServer = false;  // the test's own sound server reachable
+};
+
+const QList<BareEnvironment> kBareEnvironments{
+    {"no XDG_RUNTIME_DIR", {"XDG_RUNTIME_DIR"}},
+    {"an XDG_RUNTIME_DIR that does not exist", {"XDG_RUNTIME_DIR=/nonexistent/korvani-runtime"}},
+    {"no XDG_RUNTIME_DIR, no PULSE_COOKIE, a sound server", {"XDG_RUNTIME_DIR"}, true},
+};
+
+// A run in a bare environment: its own empty HOME, so that no folder an earlier run
+// made (~/.config/pulse) can hide what the program meets on a fresh machine.
+struct BareRun {
+  QTemporaryDir home;
+  std::optional<ProgramRun> run;
+};
+
 }  // namespace
 
 class ProgramFaultsTest : public QObject {
   Q_OBJECT
 
   std::map<QString, std::unique_ptr<CaseRun>> cases_;
+  std::optional<host::PackageHostProcess> bareHost_;
+  std::optional<e2e::SoundServer> sound_;
+  std::map<QString, std::unique_ptr<BareRun>> bareRuns_;
+
+  void StartBareRuns() {
+    bareHost_.emplace(QStringList{"--generate"});
+    sound_.emplace();
+    if (!bareHost_->IsReady()) {
+      return;
+    }
+    for (const BareEnvironment& bare : kBareEnvironments) {
+      if (bare.soundServer && !sound_->refusal().isEmpty()) {
+        continue;
+      }
+      auto started = std::make_unique<BareRun>();
+      // Nothing of the test's own environment that libpulse finds its folders by; the
+      // sound server's cookie taken away again, the changes being applied in order.
+      QStringList environment =
+          e2e::kNoDisplay + QStringList{"HOME=" + started->home.path(), "XDG_CONFIG_HOME",
+                                        "PULSE_SERVER", "ALSA_CONFIG_PATH"};
+      if (bare.soundServer) {
+        environment += sound_->ClientEnvironment();
+      }
+      environment << "PULSE_COOKIE";
+      started->run.emplace(bareHost_->HostAndPort(),
+                           ProgramRun::Options{.environment = environment + bare.environment});
+      bareRuns_.emplace(bare.name, std::move(started));
+    }
+  }
 
  private slots:
   void initTestCase() {
@@ -67,8 +119,12 @@ class ProgramFaultsTest : public QObject {
     for (const auto& [name, fault] : e2e::FaultCases(e2e::Runner::Process)) {
       cases_.emplace(name, std::make_unique<CaseRun>(fault));
     }
+    StartBareRuns();
   }
-  void cleanupTestCase() { cases_.clear(); }
+  void cleanupTestCase() {
+    cases_.clear();
+    bareRuns_.clear();
+  }
 
   void everyFaultEndsCleanly_data() { e2e::AddFaultCases(e2e::Runner::Process); }
   void everyFaultEndsCleanly() {
@@ -89,6 +145,26 @@ class ProgramFaultsTest : public QObject {
     QVERIFY2(run.finishedAt >= fault.processLastsAtLeastMs,
              qPrintable(QString("ended after %1 ms").arg(run.finishedAt)));
     e2e::VerifyCaseEnd(fault, run.folder, host, https);
+  }
+
+  // The program saves the package and prints nothing, whatever libpulse meets.
+  void bareEnvironmentSavesAndPrintsNothing_data() {
+    QTest::addColumn<bool>("soundServer");
+    for (const BareEnvironment& bare : kBareEnvironments) {
+      QTest::newRow(qPrintable(bare.name)) << bare.soundServer;
+    }
+  }
+  void bareEnvironmentSavesAndPrintsNothing() {
+    QFETCH(bool, soundServer);
+    QVERIFY2(bareHost_->IsReady(), qPrintable(bareHost_->Failure()));
+    if (soundServer && !sound_->refusal().isEmpty()) {
+      QSKIP(qPrintable(sound_->refusal()));
+    }
+    BareRun& bare = *bareRuns_.at(QTest::currentDataTag());
+    const QString end = bare.run->EndFault();
+    QVERIFY2(end.isEmpty(), qPrintable(end));
+    QVERIFY(bare.run->Saved());
+    QCOMPARE(bare.run->folder.Entries(), (QStringList{e2e::kPackage, e2e::kProgramName}));
   }
 
   // An OS family the catalogue does not list: nothing is asked of the host.

@@ -14,9 +14,10 @@
 namespace korvani::e2e {
 
 // A PulseAudio server of the test's own, as a desktop has one: a null sink whose monitor
-// a recorder listens to, on a socket in a runtime folder of its own, open to any client
-// (no cookie to share). The program reaches it through ALSA's pulse plugin, with only
-// Unix sockets and memory it shares by descriptor: nothing it writes to a file.
+// a recorder listens to, fresh (nothing has played on it, so its first stream takes
+// about two seconds to start, as a sink waking from suspend does), on a socket in a runtime folder
+// of its own, open to any client (no cookie to share). The program reaches it through ALSA's pulse
+// plugin, with only Unix sockets and memory it shares by descriptor: nothing it writes to a file.
 class SoundServer {
  public:
   SoundServer() {
@@ -82,19 +83,15 @@ class SoundServer {
     return QTest::qWaitFor([&] { return Listeners() > 0; }, kDeadlineMs);
   }
 
-  // Stops the recorder and returns the loudest sample it heard.
-  int StopListening() {
+  // Stops the recorder and returns what it heard: mono, 48 kHz.
+  std::vector<std::int16_t> StopListening() {
     recorder_.terminate();
     recorder_.waitForFinished(kDeadlineMs);
     QFile heard(Path("heard.raw"));
     const QByteArray raw = heard.open(QIODevice::ReadOnly) ? heard.readAll() : QByteArray();
     std::vector<std::int16_t> samples(static_cast<std::size_t>(raw.size()) / 2);
     std::memcpy(samples.data(), raw.data(), samples.size() * 2);
-    int loudest = 0;
-    for (const std::int16_t sample : samples) {
-      loudest = std::max(loudest, std::abs(static_cast<int>(sample)));
-    }
-    return loudest;
+    return samples;
   }
 
  private:

@@ -24,11 +24,16 @@
 #include <cstring>
 #include <array>
 #include <functional>
+#include <optional>
 
+#include "platform/Clock.h"
+#include "platform/EventWait.h"
+#include "platform/HttpClient.h"
 #include "platform/SystemCallFilter.h"
 #include "platform/UniqueFd.h"
 #include "support/EscapeAttempts.h"
-#include "support/fakes/FakeClock.h"
+#include "support/host/PackageHostProcess.h"
+#include "support/host/TestCertificates.h"
 
 using korvani::platform::ConfinementInputs;
 using korvani::platform::ConfinementRules;
@@ -127,6 +132,28 @@ bool WriteElfWithInterpreter(const std::string& path, const QByteArray& interpre
          file.write(interpreter) == interpreter.size();
 }
 
+// Fetches `url` whole, as the fetcher does, trusting the CA in `caFile` if one is named:
+// 0, or EIO when the body did not arrive.
+int FetchWhole(const std::string& url, const char* caFile) {
+  if (caFile != nullptr) {
+    ::setenv("SSL_CERT_FILE", caFile, 1);
+  }
+  korvani::platform::SystemClock clock;
+  korvani::platform::PollEventWait wait(clock);
+  korvani::platform::CurlHttpClient http;
+  const auto session = http.Open("VB Program", wait);
+  const auto opened = session ? session->OpenUrl(url) : nullptr;
+  std::array<std::byte, 8162> buffer{};
+  for (std::size_t received = 0; opened;) {
+    const korvani::platform::ReadResult read = opened->Read(buffer);
+    if (read.status != korvani::platform::ReadResult::Status::Data) {
+      return read.status == korvani::platform::ReadResult::Status::End && received > 0 ? 0 : EIO;
+    }
+    received += read.count;
+  }
+  return EIO;
+}
+
 int ReadFile(const std::string& path) {
   const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   return ErrorOf(file.IsOpen());
@@ -160,10 +187,15 @@ struct Attempt {
 
 // Runs `attempt` in a child process confined to the scene's rules; its errno, or -1 when
 // the child could not be confined or did not end within the deadline.
-int InConfinedChild(const Scene& scene, const Attempt& attempt) {
+int InConfinedChild(const Scene& scene, const Attempt& attempt,
+                    const ConfinementInputs* inputs = nullptr) {
   const bool fetcher = attempt.process == Process::Fetcher;
-  ConfinementRules rules = fetcher ? korvani::platform::FetcherRulesFor(scene.Inputs())
-                                   : korvani::platform::WindowRulesFor(scene.Inputs());
+  const ConfinementInputs ofScene = scene.Inputs();
+  if (inputs == nullptr) {
+    inputs = &ofScene;
+  }
+  ConfinementRules rules = fetcher ? korvani::platform::FetcherRulesFor(*inputs)
+                                   : korvani::platform::WindowRulesFor(*inputs);
   attempt.change(rules);
   const pid_t child = ::fork();
   if (child == 0) {
@@ -212,6 +244,49 @@ class ConfinementTest : public QObject {
     const std::string program = folder.filePath("program").toStdString();
     QVERIFY(WriteElfWithInterpreter(program, interpreter));
     QCOMPARE(QString::fromStdString(korvani::platform::InterpreterOf(program)), expected);
+  }
+
+  // What the fetcher is for still works, confined: a TLS handshake with a CA that the
+  // environment names, and a name that only /etc/hosts knows.
+  void fetcherStillFetches_data() {
+    QTest::addColumn<bool>("https");
+    QTest::newRow("https, its CA in SSL_CERT_FILE") << true;
+    QTest::newRow("a host known through /etc/hosts") << false;
+  }
+  void fetcherStillFetches() {
+    QFETCH(bool, https);
+    std::optional<korvani::host::TestCertificates> certificates;
+    QStringList arguments{"--generate"};
+    QTemporaryDir folder;
+    const QString ca = folder.filePath("ca.pem");
+    if (https) {
+      certificates.emplace();
+      QVERIFY2(certificates->IsReady(), qPrintable(certificates->Failure()));
+      arguments += certificates->HostArguments(korvani::host::TestCertificates::Leaf::SignedByTestCa);
+      QFile file(ca);
+      QVERIFY(file.open(QIODevice::WriteOnly) &&
+              file.write(certificates->CaCertificate().toUtf8()) > 0);
+    }
+    korvani::host::PackageHostProcess host(arguments);
+    QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
+    const std::string url = QString("%1://%2:%3/downloads/RUD_UZ7_en.exe")
+                                .arg(https ? "https" : "http", https ? "127.0.0.1" : "localhost")
+                                .arg(host.Port())
+                                .toStdString();
+    const std::string caFile = ca.toStdString();
+    const ConfinementInputs inputs{.programFile = {},
+                                   .interpreter = {},
+                                   .scheme = https ? "https" : "http",
+                                   .packagePort = host.Port(),
+                                   .display = "",
+                                   .runtimeFolder = {},
+                                   .certificates = {caFile}};
+    const Attempt fetch{
+        .process = Process::Fetcher,
+        .run = [&](const Scene&) { return FetchWhole(url, https ? caFile.c_str() : nullptr); },
+        .allowed = true};
+    Scene scene;
+    QCOMPARE(InConfinedChild(scene, fetch, &inputs), 0);
   }
 
   // The fetcher connects where the package and its redirects are; the window's process
