@@ -178,6 +178,11 @@ def report(folder, runs):
     confining = f.paired_median("program", "unconfined", "painted_s")
     row("Start-up, confined (vs not)", ms(startup), ms(unconfined_startup),
         f"{confining * 1000:+.1f} ms", "< +1 ms", verdict(confining < 0.001))
+    # Both unconfined: the fetcher's own cost, its fork and the channel, at start-up.
+    apart = f.paired_median("unconfined", "in_process", "painted_s")
+    row("Start-up, fetcher apart (vs in process)", ms(unconfined_startup),
+        ms(med("in_process", "painted_s")), f"{apart * 1000:+.1f} ms", "<= +3 ms",
+        verdict(apart <= 0.003))
     row("Pause: CPU share of one core", f"{pause_share:.1f} %", "100 % (1 core)",
         ms(pause_cpu) + " CPU", "< 5 %", verdict(pause_share < 5))
     row("Pause: length", sec(pause_length), sec(pause_seconds),

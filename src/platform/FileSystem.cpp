@@ -86,7 +86,8 @@ class LocalReplacement;
 // renamed unseen by it.
 std::mutex gUnfinishedLock;
 LocalReplacement* gUnfinished = nullptr;  // a list, through nextUnfinished_
-// Set with the rename that puts a replacement in place, under the same lock.
+// Whether the replacement begun last has been put in place: set with its rename, under
+// the same lock.
 bool gCommitted = false;
 
 class LocalReplacement final : public Replacement {
@@ -266,6 +267,10 @@ std::unique_ptr<Replacement> LocalFileSystem::BeginReplacement(
   const std::string name = destination.filename().string();
   if (name.empty()) {
     return nullptr;
+  }
+  {
+    const std::lock_guard guard(gUnfinishedLock);
+    gCommitted = false;
   }
   std::filesystem::path folderPath = destination.parent_path();
   if (folderPath.empty()) {

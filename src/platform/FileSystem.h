@@ -78,7 +78,7 @@ class LocalFileSystem final : public FileSystem {
 // its named files: removes the hidden, named file of every replacement still being
 // written, and keeps any new one from being made or committed from then on. Safe on any
 // thread, also while another one writes a replacement; allocates nothing. Returns only
-// to let the process end, and says whether a replacement was put in place before: a
+// to let the process end, and says whether the replacement begun last was put in place: a
 // process that has published its file must not start over and publish another.
 bool AbandonUnfinishedFiles();
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -23,6 +24,12 @@
 #include "startup/FetcherProcess.h"
 #include "startup/SilentOutput.h"
 #include "window/frmDownload.h"
+
+// The build switch of the benchmarks' yardstick: 0 runs libcurl in the window's process, as
+// the program did before the fetcher was apart.
+#ifndef KORVANI_FETCHER_APART
+#define KORVANI_FETCHER_APART 1
+#endif
 
 namespace korvani::startup {
 namespace {
@@ -59,14 +66,19 @@ void RunApplication(int argc, char** argv, const std::string& argumentText,
   platform::SystemClock clock;
   // Where the thread sleeps until the fetcher, a tone's end or the desktop needs it.
   platform::DesktopEventWait wait(clock);
-  // The fetcher answers within its own time-outs; past them, it is not to be trusted.
-  platform::ChannelHttpClient http(std::move(channel),
-                                   timeouts.connect + timeouts.idle + kFetcherGrace);
+  std::unique_ptr<platform::HttpClient> http;
+  if constexpr (KORVANI_FETCHER_APART) {
+    // The fetcher answers within its own time-outs; past them, it is not to be trusted.
+    http = std::make_unique<platform::ChannelHttpClient>(
+        std::move(channel), timeouts.connect + timeouts.idle + kFetcherGrace);
+  } else {
+    http = std::make_unique<platform::CurlHttpClient>(timeouts);
+  }
   platform::DesktopSound sound(wait);
   platform::LocalFileSystem files;
   platform::X11WindowStacking stacking;
   StartUp(argumentText,
-          window::WindowServices{{http, sound, files, clock, wait}, stacking, displayLoss});
+          window::WindowServices{{*http, sound, files, clock, wait}, stacking, displayLoss});
 }
 
 }  // namespace
@@ -101,21 +113,26 @@ int Main(int argc, char** argv) {
   // Before any thread and any connection to the desktop, so that the fetcher is forked
   // holding neither; and before the window's process confines itself, so that the
   // fetcher's confinement is its own and not nested in the window's.
-  FetcherProcess fetcher(confinement, timeouts);
+  std::optional<FetcherProcess> fetcher;
+  if constexpr (KORVANI_FETCHER_APART) {
+    fetcher.emplace(confinement, timeouts);
+  }
   // Before any thread (Landlock binds only the calling one) and any byte from the network.
   platform::ConfineWindowProcess(confinement);
   // Then, while this is still the only thread: the restart copies the environment.
   std::optional<DisplayLoss> displayLoss;
   std::string argumentText;
   try {
-    displayLoss.emplace(argv, fetcher.InheritanceVariable(), fetcher.Control());
+    displayLoss.emplace(argv, fetcher ? fetcher->InheritanceVariable() : std::string(),
+                        fetcher ? fetcher->Control() : -1);
     const std::vector<const char*> arguments(argv + std::min(argc, 1), argv + argc);
     argumentText = ArgumentText(arguments);
   } catch (...) {
     // Out of memory: no restart after display loss, and the defaults stand.
   }
   try {
-    RunApplication(argc, argv, argumentText, fetcher.TakeChannel(), timeouts,
+    RunApplication(argc, argv, argumentText,
+                   fetcher ? fetcher->TakeChannel() : platform::UniqueFd(), timeouts,
                    displayLoss ? &*displayLoss : nullptr);
   } catch (...) {
     // Whatever Qt or the window reports, the program ends as quietly as after any run.
