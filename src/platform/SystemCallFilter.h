@@ -13,7 +13,8 @@ enum class SystemCallPolicy {
 
 // Refuses, for good and in every thread started later, the system calls the process never
 // needs, which code that took it over would reach for first: running programs (the
-// fetcher), Unix sockets (the fetcher) and netlink sockets, tracing and reading other
+// fetcher), Unix sockets that can connect anywhere (the fetcher; a connected pair from
+// socketpair stays allowed) and netlink sockets, tracing and reading other
 // processes, mounts and namespaces, BPF, io_uring, userfaultfd, the kernel's key store,
 // perf events, kexec and kernel modules. A refused call fails with EPERM (ENOSYS for
 // clone3, which makes glibc fall back to clone, whose namespace flags are refused), and

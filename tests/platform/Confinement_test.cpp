@@ -7,6 +7,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <linux/capability.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -23,6 +25,7 @@
 #include <cerrno>
 #include <cstring>
 #include <array>
+#include <fstream>
 #include <functional>
 #include <optional>
 
@@ -130,6 +133,25 @@ bool WriteElfWithInterpreter(const std::string& path, const QByteArray& interpre
          file.write(reinterpret_cast<const char*>(&header), sizeof header) == sizeof header &&
          file.write(reinterpret_cast<const char*>(&segment), sizeof segment) == sizeof segment &&
          file.write(interpreter) == interpreter.size();
+}
+
+constexpr const char* kHostsName = "packages.korvani.test";
+
+bool CanMountPrivately() {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::_exit(::unshare(CLONE_NEWNS) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// In a mount namespace of this process's own, `hosts` in place of /etc/hosts.
+bool BindOverHostsFile(const std::string& hosts) {
+  return ::unshare(CLONE_NEWNS) == 0 &&
+         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         ::mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
 }
 
 // Fetches `url` whole, as the fetcher does, trusting the CA in `caFile` if one is named:
@@ -254,7 +276,7 @@ class ConfinementTest : public QObject {
   void fetcherStillFetches_data() {
     QTest::addColumn<bool>("https");
     QTest::newRow("https, its CA in SSL_CERT_FILE") << true;
-    QTest::newRow("a host known through /etc/hosts") << false;
+    QTest::newRow("a host known only through /etc/hosts") << false;
   }
   void fetcherStillFetches() {
     QFETCH(bool, https);
@@ -270,9 +292,16 @@ class ConfinementTest : public QObject {
     korvani::host::PackageHostProcess host(arguments);
     QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
     const std::string url = QString("%1://%2:%3/downloads/RUD_UZ7_en.exe")
-                                .arg(https ? "https" : "http", https ? "127.0.0.1" : "localhost")
+                                .arg(https ? "https" : "http", https ? "127.0.0.1" : kHostsName)
                                 .arg(host.Port())
                                 .toStdString();
+    // A name that only the hosts file knows, in a mount namespace of the child's own.
+    QTemporaryDir hostsFolder;
+    const std::string hosts = hostsFolder.filePath("hosts").toStdString();
+    std::ofstream(hosts) << "127.0.0.1 " << kHostsName << "\n";
+    if (!https && !CanMountPrivately()) {
+      QSKIP("a private mount namespace needs root (CAP_SYS_ADMIN)");
+    }
     const std::string caFile = ca.toStdString();
     const ConfinementInputs inputs{.programFile = {},
                                    .interpreter = {},
@@ -284,6 +313,11 @@ class ConfinementTest : public QObject {
     const Attempt fetch{
         .process = Process::Fetcher,
         .run = [&](const Scene&) { return FetchWhole(url, https ? caFile.c_str() : nullptr); },
+        .beforeConfining = [&] {
+          if (!https && !BindOverHostsFile(hosts)) {
+            ::_exit(255);
+          }
+        },
         .allowed = true};
     Scene scene;
     QCOMPARE(InConfinedChild(scene, fetch, &inputs), 0);
