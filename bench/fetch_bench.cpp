@@ -4,16 +4,17 @@
 // program makes it: the fetcher forked first and confined, the download window shown and
 // exposed on the X display, its bar's range set to the body, the progress painted into
 // it; the local file system and the system clock as in the program. With --in-process,
-// libcurl runs in this process instead, as it did before the fetcher was apart. The tones are left out (Beep does nothing),
-// and the program's folder is a fresh folder under FOLDER, removed afterwards. With
-// SHA256 the body is pinned to it, as a packager's build pins its packages.
+// libcurl runs in this process instead, as it did before the fetcher was apart. The tones are left
+// out (Beep does nothing), and the program's folder is a fresh folder under FOLDER, removed
+// afterwards. With SHA256 the body is pinned to it, as a packager's build pins its packages.
 //
 // Prints one line of figures:
 //   fetch_s=… cpu_s=… bytes=… idle_kib=… hwm_before_kib=… peak_kib=…
 //   fetcher_idle_kib=… fetcher_peak_kib=…
 // idle_kib is the resident memory just before the call (VmRSS), peak_kib the most
 // resident at any time up to its return (VmHWM); one fetch per process, so the peak
-// is this fetch's. The fetcher's are the same of the fetcher (0 in process). Exits 1, saying why, unless exactly BYTES bytes were saved.
+// is this fetch's. The fetcher's are the same of the fetcher (0 in process). Exits 1, saying why,
+// unless exactly BYTES bytes were saved.
 
 #include <QApplication>
 #include <QWindow>
@@ -26,9 +27,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <stdexcept>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -153,8 +154,8 @@ int Run(bool inProcess, const std::vector<char*>& arguments, int argc, char** ar
     http = std::make_unique<korvani::platform::CurlHttpClient>(timeouts);
   } else {
     fetcher.emplace(korvani::platform::ReadConfinementInputs("http", PortOf(url)), timeouts);
-    http = std::make_unique<korvani::platform::ChannelHttpClient>(
-        fetcher->TakeChannel(), timeouts.connect + timeouts.idle);
+    http = std::make_unique<korvani::platform::ChannelHttpClient>(fetcher->TakeChannel(),
+                                                                  timeouts.connect + timeouts.idle);
   }
   const std::optional<int> fetcherProcess = korvani::bench::OnlyChild();
   const std::string fetcherName = std::to_string(fetcherProcess.value_or(0));

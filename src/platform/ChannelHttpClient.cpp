@@ -166,8 +166,7 @@ class ChannelInternetHandle final : public InternetHandle {
 ChannelHttpClient::ChannelHttpClient(UniqueFd control, std::chrono::milliseconds silence)
     : control_(std::move(control)), silence_(silence) {}
 
-std::unique_ptr<InternetHandle> ChannelHttpClient::Open(const std::string& agent,
-                                                        EventWait& wait) {
+std::unique_ptr<InternetHandle> ChannelHttpClient::Open(const std::string& agent, EventWait& wait) {
   if (!control_.IsOpen()) {
     return nullptr;
   }

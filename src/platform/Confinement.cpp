@@ -97,10 +97,9 @@ constexpr std::uint64_t kFileRights = LANDLOCK_ACCESS_FS_WRITE_FILE;
 constexpr std::uint64_t kRuntimeRights = LANDLOCK_ACCESS_FS_MAKE_DIR;
 constexpr std::uint64_t kExecuteRights = LANDLOCK_ACCESS_FS_EXECUTE;
 // What Landlock lets a rule on a file (not a folder) grant.
-constexpr std::uint64_t kFileOnlyRights = LANDLOCK_ACCESS_FS_EXECUTE |
-                                          LANDLOCK_ACCESS_FS_WRITE_FILE |
-                                          LANDLOCK_ACCESS_FS_READ_FILE |
-                                          LANDLOCK_ACCESS_FS_TRUNCATE | LANDLOCK_ACCESS_FS_IOCTL_DEV;
+constexpr std::uint64_t kFileOnlyRights =
+    LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_READ_FILE |
+    LANDLOCK_ACCESS_FS_TRUNCATE | LANDLOCK_ACCESS_FS_IOCTL_DEV;
 
 // Ports for what each scheme's URL and its redirects use without naming a port. A
 // redirect from HTTP may lead to HTTPS; one from HTTPS stays on it.
@@ -204,12 +203,25 @@ void SortPorts(std::vector<std::uint16_t>& ports) {
 // the libraries it loads later (the resolver's NSS modules, OpenSSL's providers), the
 // trust store and TLS settings (Debian's, and where other systems keep them), and the
 // resolver's settings.
-constexpr std::array<std::string_view, 19> kFetcherReadable = {
-    "/usr/lib", "/usr/lib64", "/lib", "/lib64", "/usr/local/lib", "/etc/ld.so.cache",
-    "/etc/ssl", "/usr/share/ca-certificates", "/usr/local/share/ca-certificates",
-    "/etc/pki", "/etc/ca-certificates",
-    "/etc/hosts", "/etc/nsswitch.conf", "/etc/gai.conf", "/etc/host.conf", "/etc/services",
-    "/etc/resolv.conf", "/dev/urandom", "/proc/self"};
+constexpr std::array<std::string_view, 19> kFetcherReadable = {"/usr/lib",
+                                                               "/usr/lib64",
+                                                               "/lib",
+                                                               "/lib64",
+                                                               "/usr/local/lib",
+                                                               "/etc/ld.so.cache",
+                                                               "/etc/ssl",
+                                                               "/usr/share/ca-certificates",
+                                                               "/usr/local/share/ca-certificates",
+                                                               "/etc/pki",
+                                                               "/etc/ca-certificates",
+                                                               "/etc/hosts",
+                                                               "/etc/nsswitch.conf",
+                                                               "/etc/gai.conf",
+                                                               "/etc/host.conf",
+                                                               "/etc/services",
+                                                               "/etc/resolv.conf",
+                                                               "/dev/urandom",
+                                                               "/proc/self"};
 
 // /etc/resolv.conf is often a link into /run, to a file that its manager (systemd-resolved,
 // NetworkManager, resolvconf) replaces with a new one: the whole folder it leads to.

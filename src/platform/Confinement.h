@@ -12,9 +12,9 @@ namespace korvani::platform {
 // What a run of the program needs from the system, from which the rules of its two
 // processes are made.
 struct ConfinementInputs {
-  std::filesystem::path programFile;  // the running program, links resolved
-  std::filesystem::path interpreter;  // its ELF interpreter; empty for a static program
-  std::string_view scheme;            // of the package URL: "http" or "https"
+  std::filesystem::path programFile;         // the running program, links resolved
+  std::filesystem::path interpreter;         // its ELF interpreter; empty for a static program
+  std::string_view scheme;                   // of the package URL: "http" or "https"
   std::optional<std::uint16_t> packagePort;  // the port the package host names, if any
   std::string display;                       // $DISPLAY
   // $XDG_RUNTIME_DIR when it is the user's own and private; empty otherwise.

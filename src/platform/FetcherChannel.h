@@ -89,7 +89,7 @@ class ReplyReader {
     Data,        // body bytes, in `data`
     End,
     Failed,
-    Malformed,   // a frame out of order or not a frame: the fetcher is not to be trusted
+    Malformed,  // a frame out of order or not a frame: the fetcher is not to be trusted
   };
 
   std::span<std::byte> FreeSpace() { return frames_.FreeSpace(); }

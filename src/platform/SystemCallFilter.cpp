@@ -22,17 +22,17 @@ constexpr const char* kNeverNeeded[] = {
     // Tracing and reading or writing other processes.
     "ptrace", "process_vm_readv", "process_vm_writev",
     // Mounts and namespaces.
-    "mount", "umount2", "pivot_root", "chroot", "unshare", "setns", "fsopen", "fsmount",
-    "fsconfig", "fspick", "open_tree", "move_mount", "mount_setattr",
+    "mount", "umount2", "pivot_root", "chroot", "unshare", "setns", "fsopen", "fsmount", "fsconfig",
+    "fspick", "open_tree", "move_mount", "mount_setattr",
     // Kernel attack surface no part of the program uses.
     "bpf", "io_uring_setup", "io_uring_enter", "io_uring_register", "userfaultfd", "add_key",
     "request_key", "keyctl", "perf_event_open", "kexec_load", "kexec_file_load", "init_module",
     "finit_module", "delete_module"};
 
 // New namespaces of every kind, as unshare would make them.
-constexpr scmp_datum_t kNamespaceFlags[] = {CLONE_NEWNS,  CLONE_NEWUTS, CLONE_NEWIPC,
-                                             CLONE_NEWUSER, CLONE_NEWPID, CLONE_NEWNET,
-                                             CLONE_NEWCGROUP};
+constexpr scmp_datum_t kNamespaceFlags[] = {CLONE_NEWNS,    CLONE_NEWUTS, CLONE_NEWIPC,
+                                            CLONE_NEWUSER,  CLONE_NEWPID, CLONE_NEWNET,
+                                            CLONE_NEWCGROUP};
 
 constexpr const char* kRunning[] = {"execve", "execveat"};
 

@@ -1,8 +1,8 @@
 #include "startup/Display.h"
 
 #include <QtGui/qguiapplication_platform.h>
-#include <qpa/qplatformnativeinterface.h>
 #include <fcntl.h>
+#include <qpa/qplatformnativeinterface.h>
 #include <unistd.h>
 #include <wayland-client-core.h>
 #include <xcb/xcb.h>
@@ -115,8 +115,7 @@ bool IsDisplayLossRestart() {
   return false;
 }
 
-DisplayLoss::DisplayLoss(char** arguments, const std::string& fetcherVariable,
-                         int fetcherControl)
+DisplayLoss::DisplayLoss(char** arguments, const std::string& fetcherVariable, int fetcherControl)
     : arguments_(arguments), fetcherControl_(fetcherControl), isRestart_(IsDisplayLossRestart()) {
   for (char** variable = environ; *variable != nullptr; ++variable) {
     const std::string_view text(*variable);

@@ -47,8 +47,7 @@ class FetcherProcess {
 
  private:
   bool Inherit();
-  void Fork(const platform::ConfinementInputs& confinement,
-            const platform::CurlTimeouts& timeouts);
+  void Fork(const platform::ConfinementInputs& confinement, const platform::CurlTimeouts& timeouts);
 
   pid_t child_ = -1;
   platform::UniqueFd channel_;

@@ -11,8 +11,8 @@
 
 #include "catalogue/PackageHostName.h"
 #include "catalogue/SelectPackage.h"
-#include "platform/Clock.h"
 #include "platform/ChannelHttpClient.h"
+#include "platform/Clock.h"
 #include "platform/Confinement.h"
 #include "platform/EventWait.h"
 #include "platform/FileSystem.h"
@@ -104,8 +104,8 @@ int Main(int argc, char** argv) {
   platform::ConfinementInputs confinement;
   try {
     const std::string host = catalogue::PackageHostName();
-    confinement =
-        platform::ReadConfinementInputs(catalogue::PackageScheme(), catalogue::PortOfHostName(host));
+    confinement = platform::ReadConfinementInputs(catalogue::PackageScheme(),
+                                                  catalogue::PortOfHostName(host));
   } catch (...) {
     // Out of memory: the processes confine themselves with what could be read.
   }

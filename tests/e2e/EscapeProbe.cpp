@@ -51,7 +51,8 @@ constexpr std::size_t kPageBytes = 4096;
 char* gShared = nullptr;
 
 __attribute__((constructor)) void MapSharedPage() {
-  void* page = ::mmap(nullptr, kPageBytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  void* page =
+      ::mmap(nullptr, kPageBytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   gShared = page == MAP_FAILED ? nullptr : static_cast<char*>(page);
 }
 

@@ -95,9 +95,9 @@ class ProgramConfinementTest : public QObject {
 
     QMap<QString, int> outcomes = ReadReport(run.folder.Path(kReport));
     // The system call filter refuses with EPERM, Landlock with EACCES.
-    QMap<QString, int> expected{{"read", EACCES},   {"create", EACCES},      {"unix", EPERM},
-                                {"run", EPERM},     {"interpreter", EPERM},  {"connect", EACCES},
-                                {"window-connect", EACCES}};
+    QMap<QString, int> expected{
+        {"read", EACCES},       {"create", EACCES},  {"unix", EPERM},           {"run", EPERM},
+        {"interpreter", EPERM}, {"connect", EACCES}, {"window-connect", EACCES}};
     for (auto& outcome : expected) {
       outcome = confined ? outcome : 0;
     }

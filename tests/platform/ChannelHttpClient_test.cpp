@@ -40,7 +40,7 @@ const QByteArray kOpened = Frame(Kind::Head, QByteArray(1, '\1'));
 const QByteArray kEnd = Frame(Kind::End, {});
 
 struct Script {
-  QByteArray reply;       // what the fetcher sends on the reply's socket
+  QByteArray reply;           // what the fetcher sends on the reply's socket
   bool falls_silent = false;  // then keeps it open, saying nothing, instead of closing it
 };
 
@@ -115,11 +115,13 @@ class ChannelHttpClientTest : public QObject {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<bool>("ended");  // the body ended cleanly, not in a failure
     const auto row = [](const char* name, const Script& script, bool opened, const char* body,
-                        bool ended) { QTest::newRow(name) << script << opened << QByteArray(body) << ended; };
+                        bool ended) {
+      QTest::newRow(name) << script << opened << QByteArray(body) << ended;
+    };
     const QByteArray abc = Frame(Kind::Data, "abc");
 
-    row("a body in two frames", {kOpened + abc + Frame(Kind::Data, "defg") + kEnd}, true,
-        "abcdefg", true);
+    row("a body in two frames", {kOpened + abc + Frame(Kind::Data, "defg") + kEnd}, true, "abcdefg",
+        true);
     row("an empty body", {kOpened + kEnd}, true, "", true);
     row("not opened", {Frame(Kind::Head, QByteArray(1, '\0'))}, false, "", false);
     row("the transfer broke", {kOpened + abc + Frame(Kind::Failed, {})}, true, "abc", false);
@@ -185,11 +187,10 @@ class ChannelHttpClientTest : public QObject {
     QFETCH(bool, breaks);
     const std::vector<std::byte> bytes = korvani::fakes::PatternBytes(300000);
     korvani::fakes::EventLog log;
-    korvani::fakes::FakeHttpClient http(
-        log, {.openUrlFails = openUrlFails,
-              .reads = {korvani::fakes::FakeRead::Data(bytes),
-                        breaks ? korvani::fakes::FakeRead::Failed()
-                               : korvani::fakes::FakeRead::End()}});
+    korvani::fakes::FakeHttpClient http(log, {.openUrlFails = openUrlFails,
+                                              .reads = {korvani::fakes::FakeRead::Data(bytes),
+                                                        breaks ? korvani::fakes::FakeRead::Failed()
+                                                               : korvani::fakes::FakeRead::End()}});
     Sockets control;
     QVERIFY(control.window.IsOpen());
     std::thread fetcher([&http, socket = std::move(control.fetcher)] {

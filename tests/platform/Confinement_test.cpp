@@ -3,10 +3,10 @@
 #include <arpa/inet.h>
 #include <elf.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/landlock.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <linux/capability.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -22,9 +22,9 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <array>
 #include <cerrno>
 #include <cstring>
-#include <array>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -286,7 +286,8 @@ class ConfinementTest : public QObject {
     if (https) {
       certificates.emplace();
       QVERIFY2(certificates->IsReady(), qPrintable(certificates->Failure()));
-      arguments += certificates->HostArguments(korvani::host::TestCertificates::Leaf::SignedByTestCa);
+      arguments +=
+          certificates->HostArguments(korvani::host::TestCertificates::Leaf::SignedByTestCa);
       ca = certificates->CaCertificate();
     }
     korvani::host::PackageHostProcess host(arguments);
@@ -313,11 +314,12 @@ class ConfinementTest : public QObject {
     const Attempt fetch{
         .process = Process::Fetcher,
         .run = [&](const Scene&) { return FetchWhole(url, https ? caFile.c_str() : nullptr); },
-        .beforeConfining = [&] {
-          if (!https && !BindOverHostsFile(hosts)) {
-            ::_exit(255);
-          }
-        },
+        .beforeConfining =
+            [&] {
+              if (!https && !BindOverHostsFile(hosts)) {
+                ::_exit(255);
+              }
+            },
         .allowed = true};
     Scene scene;
     QCOMPARE(InConfinedChild(scene, fetch, &inputs), 0);
@@ -369,8 +371,9 @@ class ConfinementTest : public QObject {
     QCOMPARE(fetcher.connectPorts, fetcherPorts);
     QCOMPARE(window.connectPorts, windowPorts);
     QCOMPARE(window.writableFolder, std::filesystem::path("/opt/setup"));
-    QCOMPARE(window.executables, (std::vector<std::filesystem::path>{
-                                     "/opt/setup/korvani-download", "/lib64/ld-linux-x86-64.so.2"}));
+    QCOMPARE(window.executables,
+             (std::vector<std::filesystem::path>{"/opt/setup/korvani-download",
+                                                 "/lib64/ld-linux-x86-64.so.2"}));
     QVERIFY(fetcher.writableFolder.empty() && fetcher.executables.empty() &&
             fetcher.writableFiles.empty() && fetcher.deviceFolders.empty());
   }
@@ -384,12 +387,11 @@ class ConfinementTest : public QObject {
     QTest::addColumn<quint64>("folderRights");
     QTest::addColumn<bool>("net");
     QTest::addColumn<bool>("scoped");
-    constexpr quint64 kAbi1 = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE |
-                              LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE |
-                              LANDLOCK_ACCESS_FS_MAKE_CHAR | LANDLOCK_ACCESS_FS_MAKE_DIR |
-                              LANDLOCK_ACCESS_FS_MAKE_REG | LANDLOCK_ACCESS_FS_MAKE_SOCK |
-                              LANDLOCK_ACCESS_FS_MAKE_FIFO | LANDLOCK_ACCESS_FS_MAKE_BLOCK |
-                              LANDLOCK_ACCESS_FS_MAKE_SYM;
+    constexpr quint64 kAbi1 =
+        LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR |
+        LANDLOCK_ACCESS_FS_REMOVE_FILE | LANDLOCK_ACCESS_FS_MAKE_CHAR |
+        LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG | LANDLOCK_ACCESS_FS_MAKE_SOCK |
+        LANDLOCK_ACCESS_FS_MAKE_FIFO | LANDLOCK_ACCESS_FS_MAKE_BLOCK | LANDLOCK_ACCESS_FS_MAKE_SYM;
     constexpr quint64 kRead = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
     constexpr quint64 kTruncate = 1ULL << 14;  // ABI 3
     constexpr quint64 kIoctlDev = 1ULL << 15;  // ABI 5
@@ -403,8 +405,7 @@ class ConfinementTest : public QObject {
     row("ABI 2 (Debian 12), window", 2, false, kAbi1, kFolder, false, false);
     row("ABI 3, window", 3, false, kAbi1 | kTruncate, kFolder | kTruncate, false, false);
     row("ABI 4, window", 4, false, kAbi1 | kTruncate, kFolder | kTruncate, true, false);
-    row("ABI 5, window", 5, false, kAbi1 | kTruncate | kIoctlDev, kFolder | kTruncate, true,
-        false);
+    row("ABI 5, window", 5, false, kAbi1 | kTruncate | kIoctlDev, kFolder | kTruncate, true, false);
     row("ABI 6, window", 6, false, kAbi1 | kTruncate | kIoctlDev, kFolder | kTruncate, true, true);
     row("ABI 1, fetcher", 1, true, kAbi1 | kRead, 0, false, false);
     row("ABI 2 (Debian 12), fetcher", 2, true, kAbi1 | kRead, 0, false, false);
@@ -424,10 +425,10 @@ class ConfinementTest : public QObject {
                                    .display = "",
                                    .runtimeFolder = "/run/user/1000",
                                    .certificates = {}};
-    const LandlockRuleset ruleset = korvani::platform::LandlockRulesetFor(
-        fetcher ? korvani::platform::FetcherRulesFor(inputs)
-                : korvani::platform::WindowRulesFor(inputs),
-        abi);
+    const LandlockRuleset ruleset =
+        korvani::platform::LandlockRulesetFor(fetcher ? korvani::platform::FetcherRulesFor(inputs)
+                                                      : korvani::platform::WindowRulesFor(inputs),
+                                              abi);
     QCOMPARE(ruleset.handledFs, handledFs);
     QCOMPARE(ruleset.handledNet != 0, net);
     if (!net) {
@@ -506,7 +507,8 @@ class ConfinementTest : public QObject {
     // Root's CAP_SYS_ADMIN lets Landlock in without no_new_privs; without it, only
     // no_new_privs does.
     row("confined without CAP_SYS_ADMIN",
-        {.run = [](const Scene&) { return ::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1 ? 0 : EPERM; },
+        {.run =
+             [](const Scene&) { return ::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1 ? 0 : EPERM; },
          .beforeConfining = DropSysAdmin,
          .allowed = true});
 
@@ -529,8 +531,9 @@ class ConfinementTest : public QObject {
             {.abi = 4,
              .run = [](const Scene& s) { return ConnectToLoopback(s.host.serverPort()); },
              .allowed = true});
-    fetcher("connect to another port",
-            {.abi = 4, .run = [](const Scene& s) { return ConnectToLoopback(s.other.serverPort()); }});
+    fetcher("connect to another port", {.abi = 4, .run = [](const Scene& s) {
+                                          return ConnectToLoopback(s.other.serverPort());
+                                        }});
   }
   void confinedProcessMeetsItsRules() {
     QFETCH(Attempt, attempt);

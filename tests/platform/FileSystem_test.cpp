@@ -312,8 +312,8 @@ void LocalFileSystemTest::abandoningTellsWhetherAFileWasPublished() {
   if (child == 0) {
     korvani::platform::LocalFileSystem files(folder);
     auto replacement = files.BeginReplacement(folder / "package.exe");
-    const bool written = replacement && replacement->Append(Bytes(100, 'p')) &&
-                         (!commit || replacement->Commit());
+    const bool written =
+        replacement && replacement->Append(Bytes(100, 'p')) && (!commit || replacement->Commit());
     ::_exit(!written ? 2 : korvani::platform::AbandonUnfinishedFiles() ? 1 : 0);
   }
   int status = 0;
