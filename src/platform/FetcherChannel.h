@@ -34,7 +34,7 @@ enum class Kind : std::uint8_t { Request = 1, Head = 2, Data = 3, End = 4, Faile
 
 inline constexpr std::size_t kHeaderBytes = 5;
 // The most a frame may carry: the fetcher's reads, and a request's URL and agent.
-inline constexpr std::size_t kMaxPayload = 64 * 1024;
+inline constexpr std::size_t kMaxPayload = std::size_t{64} * 1024;
 
 // The five bytes that start a frame of `kind` carrying `payloadBytes`.
 std::array<std::byte, kHeaderBytes> Header(Kind kind, std::uint32_t payloadBytes);
