@@ -3,15 +3,15 @@
 // answer; with Qt's options on its command line and a sound server that never
 // takes a tone; a display that goes away during the run. Whatever the desktop, the run
 // ends quietly with status 0.
-// Needs $DISPLAY with a window manager (scripts/test provides both); the Wayland
-// cases need weston with its headless backend and XWayland, the FAT case root and fusefat.
+// Runs on an X server (Xvfb) with a window manager (openbox) of its own, so it takes no
+// turns on the suite's display; the Wayland cases need weston with its headless backend
+// and XWayland, the FAT case root and fusefat.
 #include <signal.h>
 
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
 #include <QProcess>
-#include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QtTest>
@@ -173,6 +173,47 @@ class PrivateXServer {
   QString display_;
 };
 
+// An X server with a window manager (openbox), for the rows that show the window on a
+// desktop: one for the whole test, in $DISPLAY while it runs.
+class PrivateDesktop {
+ public:
+  PrivateDesktop() {
+    refusal_ = server_.refusal();
+    if (!refusal_.isEmpty()) {
+      return;
+    }
+    if (QStandardPaths::findExecutable("openbox").isEmpty()) {
+      refusal_ = "openbox is not installed";
+      return;
+    }
+    manager_.setProcessEnvironment(support::EnvironmentWith({"DISPLAY=" + server_.display()}));
+    manager_.start("openbox", {});
+    support::X11Client client(server_.display().toLocal8Bit().constData());
+    if (!client.IsOpen() ||
+        !client.Await([&] { return client.WindowManagerRuns(); }, kWindowDeadline)) {
+      refusal_ = "openbox did not start: " + QString::fromLocal8Bit(manager_.readAll());
+    }
+  }
+  ~PrivateDesktop() {
+    manager_.terminate();
+    if (!manager_.waitForFinished(5000)) {
+      manager_.kill();
+      manager_.waitForFinished(5000);
+    }
+  }
+  PrivateDesktop(const PrivateDesktop&) = delete;
+  PrivateDesktop& operator=(const PrivateDesktop&) = delete;
+
+  // Why there is no desktop; empty when it runs.
+  QString refusal() const { return refusal_; }
+  QString display() const { return server_.display(); }
+
+ private:
+  PrivateXServer server_;
+  QProcess manager_;
+  QString refusal_;
+};
+
 // A desktop's sound server that never answers: its socket takes connections, and
 // nothing reads them. Opening ALSA's default device through the pulse plugin then never
 // returns. A server, not a file: the confined program may write no file outside its folder.
@@ -197,6 +238,16 @@ class StuckSoundServer {
   QLocalServer server_;
   bool ready_ = false;
 };
+
+QImage ImageOf(const support::ScreenShot& shot) {
+  QImage image(shot.width, shot.height, QImage::Format_RGB32);
+  for (int y = 0; y < shot.height; ++y) {
+    for (int x = 0; x < shot.width; ++x) {
+      image.setPixel(x, y, 0xFF000000U | shot.At(x, y));
+    }
+  }
+  return image;
+}
 
 bool IsColoured(QRgb pixel) {
   return QColor(pixel).hsvSaturation() > 80;  // the window is grey but for its logo and bar
@@ -253,8 +304,21 @@ Q_DECLARE_METATYPE(DisplayDeath)
 class DesktopsTest : public QObject {
   Q_OBJECT
 
+  std::optional<PrivateDesktop> desktop_;
+
  private slots:
-  void initTestCase() { QVERIFY(!e2e::ProgramBytes().isEmpty()); }
+  // The desktop's display is the one the program and this test's clients find in
+  // $DISPLAY; this process itself stays on Qt's offscreen platform.
+  void initTestCase() {
+    QVERIFY(!e2e::ProgramBytes().isEmpty());
+    if (const QString refusal = desktop_.emplace().refusal(); !refusal.isEmpty()) {
+      QSKIP(qPrintable(refusal));
+    }
+    qputenv("DISPLAY", desktop_->display().toLocal8Bit());
+    qunsetenv("WAYLAND_DISPLAY");
+    qunsetenv("QT_QPA_PLATFORM");
+  }
+  void cleanupTestCase() { desktop_.reset(); }
 
   // A failed run rings the desktop's bell once, after the fetch; a saved one
   // never. Runs that cannot show a window go on unseen and still save.
@@ -309,8 +373,7 @@ class DesktopsTest : public QObject {
     support::X11Client x11;
     const auto window = x11.AwaitWindow(kTitle, kWindowDeadline);
     QVERIFY2(window, "the window never showed");
-    QScreen* screen = QGuiApplication::primaryScreen();
-    const auto grab = [&] { return screen->grabWindow(*window).toImage(); };
+    const auto grab = [&] { return ImageOf(x11.Shot(*window)); };
 
     QList<QImage> during;
     QTimer sampler;
