@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "e2e/FaultCases.h"
+#include "e2e/PrivateDesktop.h"
 #include "e2e/ProgramRun.h"
 #include "support/ChildProcess.h"
 #include "support/X11Client.h"
@@ -132,88 +133,6 @@ class Weston {
   QString xDisplay_;
 };
 
-// An X server of the test's own (Xvfb), which the test can take away; reached over TCP
-// on loopback, as ssh -X forwards one, when `overTcp`.
-class PrivateXServer {
- public:
-  explicit PrivateXServer(bool overTcp = false) {
-    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) {
-      refusal_ = "Xvfb is not installed";
-      return;
-    }
-    // Xvfb picks a free display and names it on the descriptor given.
-    process_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24",
-                            overTcp ? "-listen" : "-nolisten", "tcp"});
-    const bool named = QTest::qWaitFor(
-        [&] { return process_.canReadLine() || process_.state() == QProcess::NotRunning; }, 10000);
-    if (!named || !process_.canReadLine()) {
-      refusal_ = "Xvfb did not start";
-      return;
-    }
-    display_ = (overTcp ? "127.0.0.1:" : ":") + QString::fromLatin1(process_.readLine()).trimmed();
-  }
-  ~PrivateXServer() { Kill(); }
-  PrivateXServer(const PrivateXServer&) = delete;
-  PrivateXServer& operator=(const PrivateXServer&) = delete;
-
-  // Why there is no server; empty when it runs.
-  QString refusal() const { return refusal_; }
-  QString display() const { return display_; }
-  // Ends the server at once, as a crash would.
-  void Kill() {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.kill();
-      process_.waitForFinished(5000);
-    }
-  }
-
- private:
-  QProcess process_;
-  QString refusal_;
-  QString display_;
-};
-
-// An X server with a window manager (openbox), for the rows that show the window on a
-// desktop: one for the whole test, in $DISPLAY while it runs.
-class PrivateDesktop {
- public:
-  PrivateDesktop() {
-    refusal_ = server_.refusal();
-    if (!refusal_.isEmpty()) {
-      return;
-    }
-    if (QStandardPaths::findExecutable("openbox").isEmpty()) {
-      refusal_ = "openbox is not installed";
-      return;
-    }
-    manager_.setProcessEnvironment(support::EnvironmentWith({"DISPLAY=" + server_.display()}));
-    manager_.start("openbox", {});
-    support::X11Client client(server_.display().toLocal8Bit().constData());
-    if (!client.IsOpen() ||
-        !client.Await([&] { return client.WindowManagerRuns(); }, kWindowDeadline)) {
-      refusal_ = "openbox did not start: " + QString::fromLocal8Bit(manager_.readAll());
-    }
-  }
-  ~PrivateDesktop() {
-    manager_.terminate();
-    if (!manager_.waitForFinished(5000)) {
-      manager_.kill();
-      manager_.waitForFinished(5000);
-    }
-  }
-  PrivateDesktop(const PrivateDesktop&) = delete;
-  PrivateDesktop& operator=(const PrivateDesktop&) = delete;
-
-  // Why there is no desktop; empty when it runs.
-  QString refusal() const { return refusal_; }
-  QString display() const { return server_.display(); }
-
- private:
-  PrivateXServer server_;
-  QProcess manager_;
-  QString refusal_;
-};
-
 // A desktop's sound server that never answers: its socket takes connections, and
 // nothing reads them. Opening ALSA's default device through the pulse plugin then never
 // returns. A server, not a file: the confined program may write no file outside its folder.
@@ -304,7 +223,7 @@ Q_DECLARE_METATYPE(DisplayDeath)
 class DesktopsTest : public QObject {
   Q_OBJECT
 
-  std::optional<PrivateDesktop> desktop_;
+  std::optional<e2e::PrivateDesktop> desktop_;
 
  private slots:
   // The desktop's display is the one the program and this test's clients find in
@@ -425,7 +344,7 @@ class DesktopsTest : public QObject {
     if (death.onFat && !fat.emplace().Refusal().isEmpty()) {
       QSKIP(qPrintable("no FAT folder through FUSE: " + fat->Refusal()));
     }
-    std::optional<PrivateXServer> x;
+    std::optional<e2e::PrivateXServer> x;
     std::optional<Weston> weston;
     const bool inWayland = death.wayland || death.xwaylandOnly;
     const QString refusal = inWayland ? weston.emplace().refusal() : x.emplace().refusal();
@@ -483,7 +402,7 @@ class DesktopsTest : public QObject {
   // As over ssh -X: the window reaches the display's TCP port, which the confined
   // program may connect to because $DISPLAY names a host.
   void showsOnAnXDisplayOverTcp() {
-    PrivateXServer x(true);
+    e2e::PrivateXServer x(true);
     if (!x.refusal().isEmpty()) {
       QSKIP(qPrintable(x.refusal()));
     }
