@@ -1,6 +1,12 @@
 # korvani_add_test(NAME SOURCES ... LIBRARIES ... [LABELS ...] [ENVIRONMENT ...] [TIMEOUT s]
-#                  [RUN SUFFIX [FUNCTION ...] [NAME=VALUE ...]]...)
+#                  [TABLE target] [RUN SUFFIX [FUNCTION ...] [NAME=VALUE ...]]...)
 # Builds one Qt Test executable and registers it with CTest.
+#
+# The catalogue's table it links is the tests' own, korvani_catalogue_table_pinned (plain
+# HTTP, the package host's placeholders pinned), whatever pins and scheme the build
+# configures for the program: the tests serve those placeholders, and a row that needs
+# a pin to refuse a body must find one. TABLE names another, such as the build's own
+# korvani_catalogue_table for a test of that table.
 #
 # Tests that do not need the X server run on the offscreen platform, so they pass with
 # or without $DISPLAY. Those labelled x11 need it: without one they end with 77, which
@@ -14,7 +20,7 @@ set(KORVANI_SKIPPED_EXIT_CODE 77)
 
 function(korvani_add_test name)
   # Splits the RUN groups off; they end where another keyword begins.
-  set(keywords SOURCES LIBRARIES LABELS ENVIRONMENT TIMEOUT RUN)
+  set(keywords SOURCES LIBRARIES LABELS ENVIRONMENT TIMEOUT TABLE RUN)
   set(own)
   set(runs 0)
   set(in_run FALSE)
@@ -30,12 +36,15 @@ function(korvani_add_test name)
       list(APPEND own "${argument}")
     endif()
   endforeach()
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${own})
+  cmake_parse_arguments(ARG "" "TIMEOUT;TABLE" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${own})
+  if(NOT ARG_TABLE)
+    set(ARG_TABLE korvani_catalogue_table_pinned)
+  endif()
 
   add_executable(${name} ${ARG_SOURCES})
-  # The configured catalogue's table, which a test needs as soon as it reaches the
-  # selection, whichever library reaches it.
-  target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBRARIES} korvani_catalogue_table)
+  # A table, which a test needs as soon as it reaches the selection, whichever library
+  # reaches it.
+  target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBRARIES} ${ARG_TABLE})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)

@@ -3,11 +3,15 @@
 // answer; with Qt's options on its command line and a sound server that never
 // takes a tone; a display that goes away during the run. Whatever the desktop, the run
 // ends quietly with status 0.
-// Needs $DISPLAY with a window manager (scripts/test provides both); the Wayland
-// cases need weston with its headless backend and XWayland, the FAT case root and fusefat.
+// Runs on an X server (Xvfb) with a window manager (openbox) of its own, so it takes no
+// turns on the suite's display; the Wayland cases need weston with its headless backend
+// and XWayland, the FAT case root and fusefat.
+#include <signal.h>
+
+#include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QProcess>
-#include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QtTest>
@@ -16,6 +20,7 @@
 #include <optional>
 
 #include "e2e/FaultCases.h"
+#include "e2e/PrivateDesktop.h"
 #include "e2e/ProgramRun.h"
 #include "support/ChildProcess.h"
 #include "support/X11Client.h"
@@ -96,6 +101,29 @@ class Weston {
     process_.kill();
     process_.waitForFinished(5000);
   }
+  // Ends the compositor's XWayland at once, as a crash would, and leaves the compositor
+  // running; false when it has none running.
+  bool KillXWayland() const {
+    const qint64 compositor = process_.processId();
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+      bool isProcess = false;
+      const pid_t pid = entry.toInt(&isProcess);
+      QFile stat("/proc/" + entry + "/stat");
+      if (!isProcess || !stat.open(QIODevice::ReadOnly)) {
+        continue;
+      }
+      // "pid (name) state parent ...", where the name may hold blanks and parentheses.
+      const QByteArray text = stat.readAll();
+      const qsizetype nameEnd = text.lastIndexOf(')');
+      const qsizetype nameStart = text.indexOf('(') + 1;
+      const QList<QByteArray> fields = text.mid(nameEnd + 2).split(' ');
+      if (text.mid(nameStart, nameEnd - nameStart) == "Xwayland" && fields.size() > 1 &&
+          fields[1].toLongLong() == compositor) {
+        return ::kill(pid, SIGKILL) == 0;
+      }
+    }
+    return false;
+  }
 
  private:
   static constexpr const char* kSocket = "wayland-korvani";
@@ -103,47 +131,6 @@ class Weston {
   QProcess process_;
   QString refusal_;
   QString xDisplay_;
-};
-
-// An X server of the test's own (Xvfb), which the test can take away; reached over TCP
-// on loopback, as ssh -X forwards one, when `overTcp`.
-class PrivateXServer {
- public:
-  explicit PrivateXServer(bool overTcp = false) {
-    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) {
-      refusal_ = "Xvfb is not installed";
-      return;
-    }
-    // Xvfb picks a free display and names it on the descriptor given.
-    process_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24",
-                            overTcp ? "-listen" : "-nolisten", "tcp"});
-    const bool named = QTest::qWaitFor(
-        [&] { return process_.canReadLine() || process_.state() == QProcess::NotRunning; }, 10000);
-    if (!named || !process_.canReadLine()) {
-      refusal_ = "Xvfb did not start";
-      return;
-    }
-    display_ = (overTcp ? "127.0.0.1:" : ":") + QString::fromLatin1(process_.readLine()).trimmed();
-  }
-  ~PrivateXServer() { Kill(); }
-  PrivateXServer(const PrivateXServer&) = delete;
-  PrivateXServer& operator=(const PrivateXServer&) = delete;
-
-  // Why there is no server; empty when it runs.
-  QString refusal() const { return refusal_; }
-  QString display() const { return display_; }
-  // Ends the server at once, as a crash would.
-  void Kill() {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.kill();
-      process_.waitForFinished(5000);
-    }
-  }
-
- private:
-  QProcess process_;
-  QString refusal_;
-  QString display_;
 };
 
 // A desktop's sound server that never answers: its socket takes connections, and
@@ -170,6 +157,16 @@ class StuckSoundServer {
   QLocalServer server_;
   bool ready_ = false;
 };
+
+QImage ImageOf(const support::ScreenShot& shot) {
+  QImage image(shot.width, shot.height, QImage::Format_RGB32);
+  for (int y = 0; y < shot.height; ++y) {
+    for (int x = 0; x < shot.width; ++x) {
+      image.setPixel(x, y, 0xFF000000U | shot.At(x, y));
+    }
+  }
+  return image;
+}
 
 bool IsColoured(QRgb pixel) {
   return QColor(pixel).hsvSaturation() > 80;  // the window is grey but for its logo and bar
@@ -213,6 +210,10 @@ struct DisplayDeath {
   bool wayland = false;      // the Wayland compositor, not the X server
   bool onFat = false;        // the program runs from a FAT stick: its unfinished file is named
   bool duringPause = false;  // after the fetch has returned, not while the package comes in
+  // In a Wayland session, XWayland alone: the compositor lives on until the restart has
+  // asked for the package, then goes too. The restart runs unseen, so the compositor's
+  // end leaves it alone; had it shown on Wayland, that second loss would end it unsaved.
+  bool xwaylandOnly = false;
 };
 
 }  // namespace
@@ -222,8 +223,26 @@ Q_DECLARE_METATYPE(DisplayDeath)
 class DesktopsTest : public QObject {
   Q_OBJECT
 
+  std::optional<e2e::PrivateDesktop> desktop_;
+  // The compositor the Wayland rows share; the rows that end one start their own.
+  std::optional<Weston> weston_;
+
  private slots:
-  void initTestCase() { QVERIFY(!e2e::ProgramBytes().isEmpty()); }
+  // The desktop's display is the one the program and this test's clients find in
+  // $DISPLAY; this process itself stays on Qt's offscreen platform.
+  void initTestCase() {
+    QVERIFY(!e2e::ProgramBytes().isEmpty());
+    if (const QString refusal = desktop_.emplace().refusal(); !refusal.isEmpty()) {
+      QSKIP(qPrintable(refusal));
+    }
+    qputenv("DISPLAY", desktop_->display().toLocal8Bit());
+    qunsetenv("WAYLAND_DISPLAY");
+    qunsetenv("QT_QPA_PLATFORM");
+  }
+  void cleanupTestCase() {
+    weston_.reset();
+    desktop_.reset();
+  }
 
   // A failed run rings the desktop's bell once, after the fetch; a saved one
   // never. Runs that cannot show a window go on unseen and still save.
@@ -278,8 +297,7 @@ class DesktopsTest : public QObject {
     support::X11Client x11;
     const auto window = x11.AwaitWindow(kTitle, kWindowDeadline);
     QVERIFY2(window, "the window never showed");
-    QScreen* screen = QGuiApplication::primaryScreen();
-    const auto grab = [&] { return screen->grabWindow(*window).toImage(); };
+    const auto grab = [&] { return ImageOf(x11.Shot(*window)); };
 
     QList<QImage> during;
     QTimer sampler;
@@ -320,6 +338,7 @@ class DesktopsTest : public QObject {
     QTest::addColumn<DisplayDeath>("death");
     QTest::newRow("X server, mid-fetch") << DisplayDeath{};
     QTest::newRow("Wayland compositor, mid-fetch, no XWayland") << DisplayDeath{.wayland = true};
+    QTest::newRow("XWayland alone, mid-fetch") << DisplayDeath{.xwaylandOnly = true};
     QTest::newRow("X server, mid-fetch, program on a FAT stick") << DisplayDeath{.onFat = true};
     QTest::newRow("X server, during the pause") << DisplayDeath{.duringPause = true};
   }
@@ -330,9 +349,10 @@ class DesktopsTest : public QObject {
     if (death.onFat && !fat.emplace().Refusal().isEmpty()) {
       QSKIP(qPrintable("no FAT folder through FUSE: " + fat->Refusal()));
     }
-    std::optional<PrivateXServer> x;
+    std::optional<e2e::PrivateXServer> x;
     std::optional<Weston> weston;
-    const QString refusal = death.wayland ? weston.emplace().refusal() : x.emplace().refusal();
+    const bool inWayland = death.wayland || death.xwaylandOnly;
+    const QString refusal = inWayland ? weston.emplace().refusal() : x.emplace().refusal();
     if (!refusal.isEmpty()) {
       QSKIP(qPrintable(refusal));
     }
@@ -344,15 +364,14 @@ class DesktopsTest : public QObject {
             : QStringList{"--generate", "--fault", "trickle:" + QString::number(packageBytes / 2)});
     QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
 
-    ProgramRun run(
-        host.HostAndPort(),
-        {.environment = death.wayland ? weston->Session(false)
-                                      : QStringList{"DISPLAY=" + x->display(), "WAYLAND_DISPLAY",
-                                                    "QT_QPA_PLATFORM"},
-         .parentFolder = fat ? fat->Path() : QString()});
-    if (x) {
+    ProgramRun run(host.HostAndPort(),
+                   {.environment = inWayland ? weston->Session(death.xwaylandOnly)
+                                             : QStringList{"DISPLAY=" + x->display(),
+                                                           "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"},
+                    .parentFolder = fat ? fat->Path() : QString()});
+    if (!death.wayland) {
       // Gone before the server: Xlib would end this process with the connection.
-      support::X11Client client(x->display().toLocal8Bit().constData());
+      support::X11Client client((x ? x->display() : weston->xDisplay()).toLocal8Bit().constData());
       QVERIFY(client.IsOpen());
       QVERIFY2(client.AwaitWindow(kTitle, kWindowDeadline), "the window never showed");
     }
@@ -364,8 +383,15 @@ class DesktopsTest : public QObject {
       QTRY_VERIFY_WITH_TIMEOUT(!host.RequestLog().isEmpty(), kRunDeadlineMs);
       QVERIFY(!run.Saved());
     }
-    death.wayland ? weston->Kill() : x->Kill();
     const qint64 killedAt = run.clock.elapsed();
+    if (death.xwaylandOnly) {
+      QVERIFY2(weston->KillXWayland(), "no XWayland to end");
+      QTRY_COMPARE_WITH_TIMEOUT(host.RequestLog().size(), 2, kRunDeadlineMs);
+      QVERIFY(!run.Saved());
+      weston->Kill();
+    } else {
+      death.wayland ? weston->Kill() : x->Kill();
+    }
 
     const QString fault = run.EndFault(kRunDeadlineMs);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
@@ -381,7 +407,7 @@ class DesktopsTest : public QObject {
   // As over ssh -X: the window reaches the display's TCP port, which the confined
   // program may connect to because $DISPLAY names a host.
   void showsOnAnXDisplayOverTcp() {
-    PrivateXServer x(true);
+    e2e::PrivateXServer x(true);
     if (!x.refusal().isEmpty()) {
       QSKIP(qPrintable(x.refusal()));
     }
@@ -407,7 +433,7 @@ class DesktopsTest : public QObject {
 
   void onWayland() {
     QFETCH(bool, withXWayland);
-    const Weston weston;
+    const Weston& weston = weston_ ? *weston_ : weston_.emplace();
     if (!weston.refusal().isEmpty()) {
       QSKIP(qPrintable(weston.refusal()));
     }

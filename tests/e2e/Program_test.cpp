@@ -1,6 +1,7 @@
 // The real program, run as a setup program runs it: from a folder of its own,
-// under the window manager, against the package host on loopback. What its window
-// does on the desktop; the server's faults are in ProgramFaults_test.
+// under a window manager, against the package host on loopback. What its window
+// does on the desktop; the server's faults are in ProgramFaults_test. The desktop is
+// the test's own (Xvfb and openbox), so it takes no turns on the suite's display.
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -9,6 +10,7 @@
 #include <optional>
 
 #include "e2e/FaultCases.h"
+#include "e2e/PrivateDesktop.h"
 #include "e2e/ProgramRun.h"
 #include "support/X11Client.h"
 #include "support/host/PackageHostProcess.h"
@@ -54,12 +56,26 @@ int BannerDifferences(const support::ScreenShot& before, const support::ScreenSh
 class ProgramTest : public QObject {
   Q_OBJECT
 
-  support::X11Client x11_;
+  std::optional<e2e::PrivateDesktop> desktop_;
+  std::optional<support::X11Client> x11_;
 
  private slots:
+  // The desktop's display is the one the program finds in $DISPLAY; this process itself
+  // stays on Qt's offscreen platform.
   void initTestCase() {
     QVERIFY(!e2e::ProgramBytes().isEmpty());
-    QVERIFY(x11_.IsOpen());
+    if (const QString refusal = desktop_.emplace().refusal(); !refusal.isEmpty()) {
+      QSKIP(qPrintable(refusal));
+    }
+    qputenv("DISPLAY", desktop_->display().toLocal8Bit());
+    qunsetenv("WAYLAND_DISPLAY");
+    qunsetenv("QT_QPA_PLATFORM");
+    QVERIFY(x11_.emplace().IsOpen());
+  }
+  // The client goes before its server: Xlib would end this process with the connection.
+  void cleanupTestCase() {
+    x11_.reset();
+    desktop_.reset();
   }
 
   // The package arrives byte for byte; the window stays on top while it is up
@@ -73,12 +89,12 @@ class ProgramTest : public QObject {
     ProgramRun run(host.HostAndPort(), {.arguments = {"xp", "de"}});
     connect(&run.process, &QProcess::finished, this,
             [&] { finishedAt = QDateTime::currentDateTimeUtc(); });
-    const auto window = AwaitTopmostWindow(x11_, run);
+    const auto window = AwaitTopmostWindow(*x11_, run);
     QVERIFY2(window, "the window never showed on top");
     const QString end = run.EndFault(20000);
     QVERIFY2(end.isEmpty(), qPrintable(end));
 
-    QVERIFY(x11_.Await([&] { return x11_.Gone(*window); }, 1s));
+    QVERIFY(x11_->Await([&] { return x11_->Gone(*window); }, 1s));
     QFile saved(run.folder.Path("RUD_UZ7_de.exe"));
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QVERIFY(saved.readAll() == body);
@@ -97,12 +113,12 @@ class ProgramTest : public QObject {
     host::PackageHostProcess host({"--generate"});
     QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
     ProgramRun run(host.HostAndPort(), {});
-    const auto window = x11_.AwaitWindow(kTitle, 10s);
+    const auto window = x11_->AwaitWindow(kTitle, 10s);
     QVERIFY2(window, "the window never showed");
     QTRY_VERIFY_WITH_TIMEOUT(run.Saved() || run.Finished(), 10000);
     QVERIFY(!run.Finished());
     const qint64 closedAt = run.clock.elapsed();
-    x11_.Close(*window);
+    x11_->Close(*window);
     const QString end = run.EndFault(5000);
     QVERIFY2(end.isEmpty(), qPrintable(end));
 
@@ -126,17 +142,17 @@ class ProgramTest : public QObject {
     host::PackageHostProcess host({"--generate", "--fault", fault});
     QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
     ProgramRun run(host.HostAndPort(), {});
-    const auto window = AwaitTopmostWindow(x11_, run);
+    const auto window = AwaitTopmostWindow(*x11_, run);
     QVERIFY2(window, "the window never showed on top");
 
     // The moments are part of the case: early in the fetch, and well into it.
     for (const qint64 moment : {1500, 3500}) {
       QTest::qWait(static_cast<int>(std::max<qint64>(0, moment - run.clock.elapsed())));
-      const std::optional<std::chrono::milliseconds> answer = x11_.Ping(*window, 1s);
+      const std::optional<std::chrono::milliseconds> answer = x11_->Ping(*window, 1s);
       QVERIFY2(answer, qPrintable(QString("no answer at %1 ms").arg(moment)));
       QVERIFY2(run.folder.Package() == e2e::RunFolder::OldPackage(), "the fetch was already over");
     }
-    x11_.Close(*window);
+    x11_->Close(*window);
     const QString end = run.EndFault(20000);
     QVERIFY2(end.isEmpty(), qPrintable(end));
     QVERIFY(run.Saved());
@@ -148,18 +164,18 @@ class ProgramTest : public QObject {
     host::PackageHostProcess host({"--generate", "--fault", "trickle:204800"});
     QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
     ProgramRun run(host.HostAndPort(), {});
-    const auto window = AwaitTopmostWindow(x11_, run);
+    const auto window = AwaitTopmostWindow(*x11_, run);
     QVERIFY2(window, "the window never showed on top");
-    const support::ScreenShot before = x11_.Shot(*window);
+    const support::ScreenShot before = x11_->Shot(*window);
     QCOMPARE(before.At(2, 2), 0xFFFFFFU);
 
     constexpr std::uint32_t kMagenta = 0xFF00FF;
-    const support::XWindow cover = x11_.Cover(*window, kMagenta);
-    QCOMPARE(x11_.Shot(*window).At(2, 2), kMagenta);
-    x11_.Destroy(cover);
-    QTRY_COMPARE_WITH_TIMEOUT(BannerDifferences(before, x11_.Shot(*window)), 0, 1000);
+    const support::XWindow cover = x11_->Cover(*window, kMagenta);
+    QCOMPARE(x11_->Shot(*window).At(2, 2), kMagenta);
+    x11_->Destroy(cover);
+    QTRY_COMPARE_WITH_TIMEOUT(BannerDifferences(before, x11_->Shot(*window)), 0, 1000);
     QVERIFY2(run.folder.Package() == e2e::RunFolder::OldPackage(), "the fetch was already over");
-    x11_.Close(*window);  // no need to wait out the pause
+    x11_->Close(*window);  // no need to wait out the pause
     const QString end = run.EndFault(20000);
     QVERIFY2(end.isEmpty(), qPrintable(end));
   }
@@ -170,12 +186,12 @@ class ProgramTest : public QObject {
     host::PackageHostProcess host({"--generate", "--fault", "trickle:204800"});
     QVERIFY2(host.IsReady(), qPrintable(host.Failure()));
     ProgramRun run(host.HostAndPort(), {});
-    const auto window = AwaitTopmostWindow(x11_, run);
+    const auto window = AwaitTopmostWindow(*x11_, run);
     QVERIFY2(window, "the window never showed on top");
     QVERIFY(run.folder.Package() == e2e::RunFolder::OldPackage());
-    x11_.Close(*window);
+    x11_->Close(*window);
 
-    QVERIFY2(x11_.Await([&] { return x11_.Gone(*window); }, 20s), "the window never went");
+    QVERIFY2(x11_->Await([&] { return x11_->Gone(*window); }, 20s), "the window never went");
     const QDateTime goneAt = QDateTime::currentDateTimeUtc();
     QVERIFY2(run.Saved(), "the window went during the fetch");
     // The file's time is taken when its bytes were written; both are wall-clock times.

@@ -231,6 +231,11 @@ std::vector<long> X11Client::Cardinals(XWindow window, const std::string& name) 
   return Items32(ReadProperty(display_.get(), window, Intern(name), AnyPropertyType, 1024));
 }
 
+bool X11Client::WindowManagerRuns() {
+  const Atom check = Intern("_NET_SUPPORTING_WM_CHECK");
+  return !Items32(ReadProperty(display_.get(), root_, check, XA_WINDOW, 1)).empty();
+}
+
 SizeLimits X11Client::SizeLimitsOf(XWindow window) {
   XSizeHints hints{};
   long supplied = 0;

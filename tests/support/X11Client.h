@@ -94,6 +94,9 @@ class X11Client {
   // The 32-bit items of `window`'s property `name` (such as _MOTIF_WM_HINTS).
   std::vector<long> Cardinals(XWindow window, const std::string& name);
   SizeLimits SizeLimitsOf(XWindow window);
+  // True while a window manager says on the root window that it runs
+  // (_NET_SUPPORTING_WM_CHECK).
+  bool WindowManagerRuns();
   // The managed windows from bottom to top (_NET_CLIENT_LIST_STACKING).
   std::vector<XWindow> Stacking();
   // True when `upper` stands above `lower` in that stacking.
