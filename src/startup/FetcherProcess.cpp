@@ -46,13 +46,15 @@ constexpr int kReapDeadlineMs = 1000;
   // Everything else the window's process had open before the fork: none of it is the
   // fetcher's to use.
   ::close_range(kChannel + 1, ~0U, 0);
-  platform::ConfineFetcherProcess(confinement);
   try {
+    platform::ConfineFetcherProcess(confinement);
     platform::SystemClock clock;
     platform::CurlHttpClient http(timeouts);
     platform::ServeFetches(kChannel, http, clock);
   } catch (...) {
-    // Out of memory: the window's side sees the channel close and fails the transfer.
+    // Out of memory, before it was confined or after: it ends, never to run unconfined or
+    // to return into the window's start-up. The window's side sees the channel close and
+    // fails the transfer.
   }
   // No exit handlers: they belong to the window's process, whose image this still is.
   std::_Exit(0);

@@ -118,7 +118,12 @@ int Main(int argc, char** argv) {
     fetcher.emplace(confinement, timeouts);
   }
   // Before any thread (Landlock binds only the calling one) and any byte from the network.
-  platform::ConfineWindowProcess(confinement);
+  try {
+    platform::ConfineWindowProcess(confinement);
+  } catch (...) {
+    // Out of memory while the rules were made: the window's process runs as it would on
+    // a kernel without Landlock.
+  }
   // Then, while this is still the only thread: the restart copies the environment.
   std::optional<DisplayLoss> displayLoss;
   std::string argumentText;
