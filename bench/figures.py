@@ -44,15 +44,14 @@ class Figures:
             ]
 
     def values(self, name, expression):
-        """One value per round: KEY, or KEY1 - KEY2, or KEY1 + KEY2."""
+        """One value per round: KEY, or keys joined by + and -, left to right."""
         terms = expression.split()
         result = []
         for fields in self.rounds[name]:
-            first = float(fields[terms[0]])
-            if len(terms) == 3:
-                second = float(fields[terms[2]])
-                first = first - second if terms[1] == "-" else first + second
-            result.append(first)
+            value = float(fields[terms[0]])
+            for sign, key in zip(terms[1::2], terms[2::2]):
+                value = value - float(fields[key]) if sign == "-" else value + float(fields[key])
+            result.append(value)
         return result
 
     def median(self, name, expression):

@@ -16,6 +16,8 @@ namespace {
 
 using channel::ReplyReader;
 
+constexpr int kReplyBufferBytes = 1 << 20;
+
 // Sends the whole request frame with the reply's socket attached to its first byte.
 bool SendRequest(int control, const std::vector<std::byte>& frame, int replySocket) {
   alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> attached{};
@@ -143,6 +145,10 @@ class ChannelInternetHandle final : public InternetHandle {
     }
     UniqueFd ours(ends[0]);
     const UniqueFd theirs(ends[1]);
+    // Room for several of the fetcher's frames in flight, so that it reads on while the
+    // window's thread writes the file, and each side wakes less often.
+    const int room = kReplyBufferBytes;
+    ::setsockopt(theirs.Get(), SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
     if (!SendRequest(control_, *frame, theirs.Get())) {
       return nullptr;
     }
