@@ -235,9 +235,7 @@ class DesktopsTest : public QObject {
     if (const QString refusal = desktop_.emplace().refusal(); !refusal.isEmpty()) {
       QSKIP(qPrintable(refusal));
     }
-    qputenv("DISPLAY", desktop_->display().toLocal8Bit());
-    qunsetenv("WAYLAND_DISPLAY");
-    qunsetenv("QT_QPA_PLATFORM");
+    desktop_->BecomeTheDisplay();
   }
   void cleanupTestCase() {
     weston_.reset();

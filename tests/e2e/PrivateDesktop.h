@@ -86,6 +86,14 @@ class PrivateDesktop {
   QString refusal() const { return refusal_; }
   QString display() const { return server_.display(); }
 
+  // Makes this the desktop that the program and the test's own X clients find in
+  // $DISPLAY; the test's process itself stays on Qt's offscreen platform.
+  void BecomeTheDisplay() const {
+    qputenv("DISPLAY", display().toLocal8Bit());
+    qunsetenv("WAYLAND_DISPLAY");
+    qunsetenv("QT_QPA_PLATFORM");
+  }
+
  private:
   PrivateXServer server_;
   QProcess manager_;

@@ -67,9 +67,7 @@ class ProgramTest : public QObject {
     if (const QString refusal = desktop_.emplace().refusal(); !refusal.isEmpty()) {
       QSKIP(qPrintable(refusal));
     }
-    qputenv("DISPLAY", desktop_->display().toLocal8Bit());
-    qunsetenv("WAYLAND_DISPLAY");
-    qunsetenv("QT_QPA_PLATFORM");
+    desktop_->BecomeTheDisplay();
     QVERIFY(x11_.emplace().IsOpen());
   }
   // The client goes before its server: Xlib would end this process with the connection.
