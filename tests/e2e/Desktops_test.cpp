@@ -68,13 +68,7 @@ class Weston {
     xDisplay_ = listening.captured(1);
   }
 
-  ~Weston() {
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) {
-      process_.kill();
-      process_.waitForFinished(5000);
-    }
-  }
+  ~Weston() { support::Stop(process_); }
   Weston(const Weston&) = delete;
   Weston& operator=(const Weston&) = delete;
 

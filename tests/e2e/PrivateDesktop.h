@@ -72,13 +72,7 @@ class PrivateDesktop {
       refusal_ = "openbox did not start: " + QString::fromLocal8Bit(manager_.readAll());
     }
   }
-  ~PrivateDesktop() {
-    manager_.terminate();
-    if (!manager_.waitForFinished(5000)) {
-      manager_.kill();
-      manager_.waitForFinished(5000);
-    }
-  }
+  ~PrivateDesktop() { support::Stop(manager_); }
   PrivateDesktop(const PrivateDesktop&) = delete;
   PrivateDesktop& operator=(const PrivateDesktop&) = delete;
 

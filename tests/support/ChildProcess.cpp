@@ -44,4 +44,12 @@ QString Output(const QString& program, const QStringList& arguments, const QStri
   return run.finished ? QString::fromLocal8Bit(run.output) : QString();
 }
 
+void Stop(QProcess& child, int deadlineMs) {
+  child.terminate();
+  if (!child.waitForFinished(deadlineMs)) {
+    child.kill();
+    child.waitForFinished(deadlineMs);
+  }
+}
+
 }  // namespace korvani::support

@@ -35,4 +35,8 @@ ChildRun RunChild(const QString& program, const QStringList& arguments,
 QString Output(const QString& program, const QStringList& arguments,
                const QStringList& changes = {});
 
+// Ends a child the test started: SIGTERM, then SIGKILL if it has not ended after
+// `deadlineMs`.
+void Stop(QProcess& child, int deadlineMs = 5000);
+
 }  // namespace korvani::support
